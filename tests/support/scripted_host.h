@@ -5,6 +5,8 @@
 #pragma once
 
 #include <array>
+#include <cstring>
+#include <memory>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -88,6 +90,11 @@ struct ScriptedHost {
     std::map<void*, std::string> live_blocks;  // block -> "file:line"
     double falloff_start = 0.0, falloff_stop = 0.0;  // as last installed
     std::map<std::string, int32_t> shaderstate;      // 32-bit values by key
+    GatherSettings last_gather{};                    // as passed to mi_compute_avg_radiance
+    std::vector<Vector> probe_directions;            // every mi_trace_probe direction, in order
+    void* origin_primitive_at_light = reinterpret_cast<void*>(1);  // seen by mi_trace_light
+    int32_t marker_at_shader_call = -1;              // "mydata" while mi_call_shader_x ran
+    void* texture_list_at_shader_call = nullptr;     // state's list while mi_call_shader_x ran
     bool shaderstate_present(const std::string& key) const { return shaderstate.count(key) != 0; }
 
     // Every call, formatted compactly, e.g. "mi_shaderstate_set(mydata,1,4,1)".
@@ -110,10 +117,25 @@ ScriptedHost& host();
 // normal (0, 0, 1), ray tracing on, depth 2, facing 'a', no connections.
 ScriptedHost& reset_host();
 
-// Marks a parameter as connected: the host writes a non-zero marker at
-// `connection_offset` beyond it and mi_phen_eval answers `value`.
+// Parameter blocks from default_params() sit in a buffer with room for the
+// host's connection markers this many bytes beyond each field.
+constexpr int32_t kConnectionOffset = 1024;
+
+// Marks a field of a default_params() block as connected: the host writes a
+// non-zero marker at kConnectionOffset beyond it and mi_phen_eval answers
+// `value`.
 template <class T>
-void connect_param(OcclusionParams& params, T& field, const T& value);
+void connect_param(T& field, const T& value) {
+    ScriptedHost& h = host();
+    h.shader.connection_offset = kConnectionOffset;
+    const int32_t marker = 1;
+    std::memcpy(reinterpret_cast<char*>(&field) + kConnectionOffset, &marker, sizeof marker);
+    std::vector<unsigned char>& bytes = h.connected_values[&field];
+    bytes.resize(sizeof(T));
+    std::memcpy(bytes.data(), &value, sizeof(T));
+}
+// Writes a raw marker value beside a field without registering a value.
+void set_marker(const void* field, int32_t marker);
 
 // The loaded module, its entry points looked up by name.
 struct LoadedModule {
