@@ -1,0 +1,55 @@
+#include "host/host_interface.h"
+#include "occlusion/occlusion_frame.h"
+#include "occlusion/sample_math.h"
+#include "occlusion/tint_math.h"
+
+namespace vosh {
+
+void shade_environment_tint(Color* result, RenderState* state, OcclusionParams* params,
+                            const OcclusionInstance& instance, OcclusionFrame& frame) {
+    const Color bright = read_param(state, params->bright);
+    const Color dark = read_param(state, params->dark);
+    const float strength = instance.color_strength;
+
+    // Reset once: a lookup that writes nothing leaves the previous colour.
+    Color environment{0.0f, 0.0f, 0.0f, 0.0f};
+    Color sum{0.0f, 0.0f, 0.0f, 0.0f};
+    float alpha_sum = 0.0f;
+
+    if (instance.sampling != 0) {
+        SampleCone& cone = frame.cone;
+        while (next_direction(cone, state)) {
+            mi_trace_environment(&environment, state, &cone.direction);
+            shape_tint(environment, instance);
+
+            double distance = 0.0;
+            if (!trace_probe(state, cone, &distance)) {
+                add_tinted(sum, bright, environment, strength);
+                continue;
+            }
+            float weight = static_cast<float>(
+                occlusion_weight(distance, frame.near_distance, frame.far_distance));
+            // Alpha reports the unshaped occlusion.
+            if (instance.occlusion_in_alpha) alpha_sum += weight;
+            shape_occlusion(weight, instance);
+            add_tinted(sum, mix_colors(bright, dark, weight), environment, strength);
+        }
+    }
+
+    const int32_t taken = frame.cone.index;
+    if (taken <= 0) {
+        // Nothing was looked at: report an unoccluded, untinted point.
+        result->r = bright.r;
+        result->g = bright.g;
+        result->b = bright.b;
+        result->a = instance.occlusion_in_alpha ? 0.0f : 1.0f;
+        return;
+    }
+    const float n = static_cast<float>(taken);
+    result->r = sum.r / n;
+    result->g = sum.g / n;
+    result->b = sum.b / n;
+    result->a = instance.occlusion_in_alpha ? alpha_sum / n : 1.0f;
+}
+
+}  // namespace vosh
