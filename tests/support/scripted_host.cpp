@@ -204,10 +204,11 @@ int32_t mi_query(int32_t code, RenderState*, Tag tag, void* result, ...) {
     }
 }
 
-void* mi_phen_eval(RenderState*, void* parameter) {
+void* mi_phen_eval(RenderState* state, void* parameter) {
     ScriptedHost& h = host();
     const long offset = static_cast<char*>(parameter) - reinterpret_cast<char*>(vosh::test::g_param_buffer);
     h.record(format("mi_phen_eval(%ld)", offset));
+    if (h.phen_eval_fn) h.phen_eval_fn(state, parameter);
     auto it = h.connected_values.find(parameter);
     return it == h.connected_values.end() ? parameter : it->second.data();
 }

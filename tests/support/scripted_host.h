@@ -79,6 +79,9 @@ struct ScriptedHost {
     Color shader_color{0, 0, 0, 0};
     // mi_phen_eval: value buffers by parameter address.
     std::map<const void*, std::vector<unsigned char>> connected_values;
+    // Runs inside mi_phen_eval, before it answers: lets a test look at the
+    // state at the moment a connected parameter is evaluated.
+    std::function<void(RenderState*, const void*)> phen_eval_fn;
     // Normal transforms: 3x3 row-major matrices (identity by default).
     std::array<float, 9> to_world = identity(), to_camera = identity(),
                          to_object = identity(), to_light = identity();
