@@ -1,0 +1,215 @@
+#include "renderer/image_io.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <png.h>
+
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
+#include <OpenEXR/ImfOutputFile.h>
+
+namespace vosh::render {
+
+namespace {
+
+enum class Format { png, exr, unknown };
+
+Format format_of(const std::string& path) {
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return Format::unknown;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (ext == "png") return Format::png;
+    if (ext == "exr") return Format::exr;
+    return Format::unknown;
+}
+
+std::string temporary_name(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    return path + ".tmp-" + std::to_string(static_cast<long>(getpid())) + "-" +
+           std::to_string(counter.fetch_add(1));
+}
+
+float clamp_unit(float v) {
+    if (!(v > 0.0f)) return 0.0f;  // also NaN
+    return v < 1.0f ? v : 1.0f;
+}
+
+uint8_t to_byte(double v) { return static_cast<uint8_t>(std::lround(v * 255.0)); }
+
+uint8_t srgb_byte(float linear) {
+    const double v = clamp_unit(linear);
+    const double encoded = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+    return to_byte(encoded);
+}
+
+bool write_png(const Image& img, const std::string& file, std::string& error) {
+    std::vector<uint8_t> bytes(img.rgba.size());
+    for (std::size_t i = 0; i < img.rgba.size(); i += 4) {
+        bytes[i + 0] = srgb_byte(img.rgba[i + 0]);
+        bytes[i + 1] = srgb_byte(img.rgba[i + 1]);
+        bytes[i + 2] = srgb_byte(img.rgba[i + 2]);
+        bytes[i + 3] = to_byte(clamp_unit(img.rgba[i + 3]));
+    }
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) {
+        error = std::strerror(errno);
+        return false;
+    }
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(img.width);
+    png.height = static_cast<png_uint_32>(img.height);
+    png.format = PNG_FORMAT_RGBA;  // 8-bit, colour taken as sRGB-encoded
+    const bool written =
+        png_image_write_to_stdio(&png, out, 0, bytes.data(), img.width * 4, nullptr) != 0;
+    if (!written) error = png.message;
+    png_image_free(&png);
+    const bool flushed = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+    if (written && !flushed) error = std::strerror(errno);
+    const bool closed = std::fclose(out) == 0;
+    if (written && flushed && !closed) error = std::strerror(errno);
+    return written && flushed && closed;
+}
+
+bool sync_file(const std::string& file, std::string& error) {
+    const int fd = open(file.c_str(), O_RDONLY);
+    const bool synced = fd >= 0 && fsync(fd) == 0;
+    if (!synced) error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return synced;
+}
+
+bool write_exr(const Image& img, const std::string& file, std::string& error) {
+    try {
+        {
+            Imf::Header header(img.width, img.height);
+            header.compression() = Imf::ZIP_COMPRESSION;  // lossless
+            Imf::FrameBuffer frame;
+            const char* names[4] = {"R", "G", "B", "A"};
+            const std::size_t x_stride = 4 * sizeof(float);
+            const std::size_t y_stride = x_stride * static_cast<std::size_t>(img.width);
+            for (int c = 0; c < 4; ++c) {
+                header.channels().insert(names[c], Imf::Channel(Imf::FLOAT));
+                frame.insert(names[c],
+                             Imf::Slice(Imf::FLOAT,
+                                        const_cast<char*>(reinterpret_cast<const char*>(
+                                            img.rgba.data() + c)),
+                                        x_stride, y_stride));
+            }
+            Imf::OutputFile out(file.c_str(), header);
+            out.setFrameBuffer(frame);
+            out.writePixels(img.height);
+        }
+        // The line offset table goes out when the file closes, where a write
+        // failure is swallowed; read the header back to catch it.
+        Imf::InputFile check(file.c_str());
+        if (!check.isComplete()) {
+            error = "the file came out incomplete";
+            return false;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    } catch (...) {
+        error = "unknown failure";
+        return false;
+    }
+    return sync_file(file, error);
+}
+
+}  // namespace
+
+bool write_image_atomic(const Image& img, const std::string& path, std::string& error) {
+    const Format format = format_of(path);
+    if (format == Format::unknown) {
+        error = path + ": unknown image format (use .png or .exr)";
+        return false;
+    }
+    if (img.width <= 0 || img.height <= 0 ||
+        img.rgba.size() != static_cast<std::size_t>(img.width) * img.height * 4) {
+        error = path + ": image has no pixels or a pixel buffer of the wrong size";
+        return false;
+    }
+    const std::string temporary = temporary_name(path);
+    std::string reason;
+    const bool written = format == Format::png ? write_png(img, temporary, reason)
+                                               : write_exr(img, temporary, reason);
+    if (!written) {
+        std::remove(temporary.c_str());
+        error = "cannot write " + path + ": " + reason;
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool read_exr_rgba(const std::string& path, Image& out, std::string& error) {
+    try {
+        Imf::InputFile file(path.c_str());
+        const Imf::Header& header = file.header();
+        for (const char* name : {"R", "G", "B"}) {
+            if (!header.channels().findChannel(name)) {
+                error = path + ": OpenEXR file has no " + name + " channel (need R, G, B)";
+                return false;
+            }
+        }
+        for (auto channel = header.channels().begin(); channel != header.channels().end();
+             ++channel) {
+            if (channel.channel().xSampling != 1 || channel.channel().ySampling != 1) {
+                error = path + ": subsampled channels are not supported";
+                return false;
+            }
+        }
+        if (!file.isComplete()) {
+            error = path + ": OpenEXR file is incomplete";
+            return false;
+        }
+        const Imath::Box2i window = header.dataWindow();
+        const int64_t width = int64_t(window.max.x) - window.min.x + 1;
+        const int64_t height = int64_t(window.max.y) - window.min.y + 1;
+        if (width <= 0 || height <= 0 || width * height > (int64_t(1) << 28)) {
+            error = path + ": unsupported image size " + std::to_string(width) + " x " +
+                    std::to_string(height);
+            return false;
+        }
+        Image image;
+        image.width = static_cast<int>(width);
+        image.height = static_cast<int>(height);
+        image.rgba.assign(static_cast<std::size_t>(width * height) * 4, 0.0f);
+        Imf::FrameBuffer frame;
+        const char* names[4] = {"R", "G", "B", "A"};
+        const double fill[4] = {0.0, 0.0, 0.0, 1.0};  // alpha 1 when absent
+        for (int c = 0; c < 4; ++c) {
+            frame.insert(names[c], Imf::Slice::Make(Imf::FLOAT, image.rgba.data() + c, window,
+                                                    4 * sizeof(float), 0, 1, 1, fill[c]));
+        }
+        file.setFrameBuffer(frame);
+        file.readPixels(window.min.y, window.max.y);
+        out = std::move(image);
+        return true;
+    } catch (const std::exception& e) {
+        error = path + ": " + e.what();
+    } catch (...) {
+        error = path + ": cannot read OpenEXR file";
+    }
+    return false;
+}
+
+}  // namespace vosh::render

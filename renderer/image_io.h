@@ -1,0 +1,28 @@
+// Image files: rendered output (PNG or OpenEXR by extension) and
+// latitude-longitude environment maps (OpenEXR).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vosh::render {
+
+// Row-major, top row first, 4 linear floats (r, g, b, a) per pixel.
+struct Image {
+    int width = 0, height = 0;
+    std::vector<float> rgba;
+};
+
+// Writes by the extension of `path` (case-insensitive): ".png" is 8-bit RGBA
+// with sRGB-encoded colour and linear alpha, clamped to [0, 1], NaN as 0;
+// ".exr" is RGBA 32-bit float, values kept as they are (negative, above 1).
+// The file is written under a temporary name in the same directory and
+// renamed over `path` only when complete, so a failure leaves whatever was
+// at `path` untouched and no temporary file behind.
+bool write_image_atomic(const Image& img, const std::string& path, std::string& error);
+
+// Reads an OpenEXR file with R, G, B (FLOAT or HALF; A optional, 1 when
+// absent). Errors are reported, never thrown.
+bool read_exr_rgba(const std::string& path, Image& out, std::string& error);
+
+}  // namespace vosh::render

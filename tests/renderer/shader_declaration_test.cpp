@@ -1,0 +1,390 @@
+#include "renderer/shader_declaration.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "shader/occlusion_params.h"
+
+namespace vosh::render {
+namespace {
+
+const std::string shipped_declaration = VOSH_SOURCE_DIR "/renderer/vosh_occlusion.decl.json";
+
+ShaderDeclaration load_shipped() {
+    ShaderDeclaration decl;
+    std::string error;
+    EXPECT_TRUE(load_declaration(shipped_declaration, decl, error)) << error;
+    return decl;
+}
+
+struct Field {
+    const char* name;
+    std::size_t offset;
+    ParamType type;
+};
+
+#define FIELD(name, type) {#name, offsetof(OcclusionParams, name), ParamType::type}
+const Field module_fields[] = {
+    FIELD(bright, color),
+    FIELD(dark, color),
+    FIELD(pass_through, boolean),
+    FIELD(sampling, integer),
+    FIELD(occlusion_in_alpha, boolean),
+    FIELD(near_samples, integer),
+    FIELD(far_samples, integer),
+    FIELD(near_threshold, scalar),
+    FIELD(far_threshold, scalar),
+    FIELD(unused_60, unused),
+    FIELD(adaptive, boolean),
+    FIELD(samples, integer),
+    FIELD(spread, scalar),
+    FIELD(near_distance, scalar),
+    FIELD(far_distance, scalar),
+    FIELD(override_normal, vector),
+    FIELD(bias_direction, vector),
+    FIELD(light_bias, scalar),
+    FIELD(reflective, boolean),
+    FIELD(gamma, scalar),
+    FIELD(bias, scalar),
+    FIELD(gain, scalar),
+    FIELD(occlusion_mode, integer),
+    FIELD(color_strength, scalar),
+    FIELD(hue_adjust, scalar),
+    FIELD(saturation_adjust, scalar),
+    FIELD(value_adjust, scalar),
+    FIELD(boost, scalar),
+    FIELD(boost_threshold, scalar),
+    FIELD(boost_power, scalar),
+    FIELD(bent_normals, boolean),
+    FIELD(bent_color_mix, boolean),
+    FIELD(output_space, integer),
+    FIELD(bent_relative, boolean),
+    FIELD(final_gather, boolean),
+    FIELD(fg_override, boolean),
+    FIELD(fg_rays, integer),
+    FIELD(fg_largest_radius, scalar),
+    FIELD(fg_smallest_radius, scalar),
+    FIELD(fg_radii_in_pixels, boolean),
+    FIELD(fg_filter, integer),
+    FIELD(use_light, boolean),
+    FIELD(secondary_bright, boolean),
+    FIELD(ignore_self, boolean),
+    FIELD(unused_216, unused),
+    FIELD(unused_220, unused),
+    FIELD(light, light),
+};
+#undef FIELD
+
+TEST(ShippedDeclaration, LaysOutEveryFieldAtTheModulesOffset) {
+    const ShaderDeclaration decl = load_shipped();
+    EXPECT_EQ(decl.name, "vosh_occlusion");
+    EXPECT_EQ(decl.version, 1);
+    ASSERT_EQ(decl.params.size(), std::size(module_fields));
+    for (std::size_t i = 0; i < decl.params.size(); ++i) {
+        const ParamDecl& p = decl.params[i];
+        SCOPED_TRACE(p.name);
+        EXPECT_EQ(p.name, module_fields[i].name);
+        EXPECT_EQ(p.offset, module_fields[i].offset);
+        EXPECT_EQ(p.type, module_fields[i].type);
+    }
+    EXPECT_EQ(decl.block_size, sizeof(OcclusionParams));
+    EXPECT_EQ(decl.block_size, 228u);
+}
+
+TEST(ShippedDeclaration, DefaultsFillTheModulesRecord) {
+    const ShaderDeclaration decl = load_shipped();
+    ASSERT_EQ(decl.block_size, sizeof(OcclusionParams));
+    std::vector<unsigned char> block(decl.block_size, 0xAB);
+    write_defaults(decl, block.data());
+    OcclusionParams params;
+    std::memcpy(&params, block.data(), sizeof params);
+
+    EXPECT_EQ(params.bright.r, 1.0f);
+    EXPECT_EQ(params.bright.a, 1.0f);
+    EXPECT_EQ(params.dark.g, 0.0f);
+    EXPECT_EQ(params.dark.a, 1.0f);
+    EXPECT_EQ(params.sampling, 1);
+    EXPECT_EQ(params.samples, 64);
+    EXPECT_EQ(params.spread, 90.0f);
+    EXPECT_GT(params.far_distance, params.near_distance);
+    EXPECT_EQ(params.gamma, 1.0f);  // neutral tone shaping
+    EXPECT_EQ(params.bias, 0.5f);
+    EXPECT_EQ(params.gain, 0.5f);
+    EXPECT_EQ(params.output_space, 1);
+    EXPECT_EQ(params.pass_through, 0);
+    EXPECT_EQ(params.adaptive, 0);
+    EXPECT_EQ(params.unused_60, 0);
+    EXPECT_EQ(params.unused_216, 0);
+    EXPECT_EQ(params.unused_220, 0);
+    EXPECT_EQ(params.light, 0u);
+    std::string error;
+    EXPECT_TRUE(validate_for_render(decl, block.data(), error)) << error;
+}
+
+TEST(WriteParam, StoresEachTypeAtItsOffset) {
+    const ShaderDeclaration decl = load_shipped();
+    std::vector<unsigned char> block(decl.block_size);
+    write_defaults(decl, block.data());
+    std::string error;
+    const auto set = [&](const char* name, const nlohmann::json& value) {
+        const ParamDecl* p = decl.find(name);
+        ASSERT_NE(p, nullptr) << name;
+        EXPECT_TRUE(write_param(*p, value, block.data(), error)) << name << ": " << error;
+    };
+    set("bright", {0.25, 0.5, 0.75});
+    set("dark", {0.1, 0.2, 0.3, 0.4});
+    set("samples", 256);
+    set("spread", 45.5);
+    set("far_distance", 3);
+    set("bias_direction", {0, 0, -1});
+    set("adaptive", true);
+    set("fg_radii_in_pixels", 256);  // stored as is; the module narrows it
+    set("fg_filter", -7.0);
+
+    OcclusionParams params;
+    std::memcpy(&params, block.data(), sizeof params);
+    EXPECT_EQ(params.bright.r, 0.25f);
+    EXPECT_EQ(params.bright.b, 0.75f);
+    EXPECT_EQ(params.bright.a, 1.0f);
+    EXPECT_EQ(params.dark.r, 0.1f);
+    EXPECT_EQ(params.dark.a, 0.4f);
+    EXPECT_EQ(params.samples, 256);
+    EXPECT_EQ(params.spread, 45.5f);
+    EXPECT_EQ(params.far_distance, 3.0f);
+    EXPECT_EQ(params.bias_direction.z, -1.0f);
+    EXPECT_EQ(params.adaptive, 1);
+    EXPECT_EQ(params.fg_radii_in_pixels, 256);
+    EXPECT_EQ(params.fg_filter, -7);
+    // Neighbours of the written fields keep their defaults.
+    EXPECT_EQ(params.pass_through, 0);
+    EXPECT_EQ(params.near_distance, 0.0f);
+    EXPECT_EQ(params.gamma, 1.0f);
+}
+
+TEST(WriteParam, RefusesValuesThatDoNotFitTheType) {
+    const ShaderDeclaration decl = load_shipped();
+    std::vector<unsigned char> block(decl.block_size);
+    write_defaults(decl, block.data());
+    const std::vector<unsigned char> before = block;
+    const struct {
+        const char* name;
+        nlohmann::json value;
+        const char* message_part;
+    } cases[] = {
+        {"samples", 2.5, "whole number"},
+        {"samples", 3000000000LL, "out of range"},
+        {"samples", -3000000000LL, "out of range"},
+        {"samples", "64", "integer"},
+        {"spread", 1e39, "out of range"},
+        {"spread", "90", "number"},
+        {"bright", {1, 1}, "colour"},
+        {"bright", {1, 1, 1, 1, 1}, "colour"},
+        {"bright", {1, "x", 1}, "component 1"},
+        {"override_normal", {1, 0, 0, 0}, "vector"},
+        {"adaptive", "yes", "true or false"},
+        {"light", "key_light", "light name"},
+        {"unused_60", 0, "reserved"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(write_param(*decl.find(c.name), c.value, block.data(), error))
+            << c.name << " = " << c.value.dump();
+        EXPECT_NE(error.find(c.message_part), std::string::npos) << error;
+    }
+    EXPECT_EQ(block, before);
+}
+
+TEST(ParseSetValue, AcceptsTheTextForms) {
+    const ShaderDeclaration decl = load_shipped();
+    const struct {
+        const char* name;
+        const char* text;
+        nlohmann::json expected;
+    } cases[] = {
+        {"samples", "256", 256},
+        {"samples", "-3", -3},
+        {"samples", " 16 ", 16},
+        {"spread", "90", 90.0},
+        {"spread", "0.5", 0.5},
+        {"spread", "-1e-3", -0.001},
+        {"bright", "1,0.5,0.2", {1.0, 0.5, 0.2}},
+        {"bright", "1, 0.5, 0.2, 0", {1.0, 0.5, 0.2, 0.0}},
+        {"bias_direction", "0,1,0", {0.0, 1.0, 0.0}},
+        {"adaptive", "true", true},
+        {"adaptive", "on", true},
+        {"adaptive", "1", true},
+        {"adaptive", "OFF", false},
+        {"adaptive", "false", false},
+        {"adaptive", "0", false},
+        {"light", "key_light", "key_light"},
+    };
+    for (const auto& c : cases) {
+        nlohmann::json value;
+        std::string error;
+        EXPECT_TRUE(parse_set_value(*decl.find(c.name), c.text, value, error))
+            << c.name << "=" << c.text << ": " << error;
+        EXPECT_EQ(value, c.expected) << c.name << "=" << c.text;
+    }
+}
+
+TEST(ParseSetValue, RefusesGarbage) {
+    const ShaderDeclaration decl = load_shipped();
+    const struct {
+        const char* name;
+        const char* text;
+    } cases[] = {
+        {"samples", ""},           {"samples", "256x"},       {"samples", "2.5"},
+        {"samples", "1e3"},        {"samples", "2147483648"}, {"samples", "-2147483649"},
+        {"samples", "99999999999999999999999"},               {"samples", "-"},
+        {"spread", "ninety"},      {"spread", "90deg"},       {"spread", "nan"},
+        {"spread", "inf"},         {"spread", "1e39"},        {"spread", "1e999"},
+        {"bright", "1,1"},         {"bright", "1,1,1,1,1"},   {"bright", "1,,1"},
+        {"bright", "1,1,x"},       {"bias_direction", "0,1"}, {"adaptive", "maybe"},
+        {"adaptive", "2"},         {"adaptive", ""},          {"light", ""},
+        {"unused_216", "0"},
+    };
+    for (const auto& c : cases) {
+        nlohmann::json value;
+        std::string error;
+        EXPECT_FALSE(parse_set_value(*decl.find(c.name), c.text, value, error))
+            << c.name << "=" << c.text << " gave " << value.dump();
+        EXPECT_FALSE(error.empty()) << c.name << "=" << c.text;
+    }
+}
+
+TEST(ParseSetValue, ParsedValuesAreAcceptedByWriteParam) {
+    const ShaderDeclaration decl = load_shipped();
+    std::vector<unsigned char> block(decl.block_size);
+    write_defaults(decl, block.data());
+    std::string error;
+    nlohmann::json value;
+    ASSERT_TRUE(parse_set_value(*decl.find("samples"), "2147483647", value, error)) << error;
+    ASSERT_TRUE(write_param(*decl.find("samples"), value, block.data(), error)) << error;
+    ASSERT_TRUE(parse_set_value(*decl.find("dark"), "0.5,0.25,0", value, error)) << error;
+    ASSERT_TRUE(write_param(*decl.find("dark"), value, block.data(), error)) << error;
+    OcclusionParams params;
+    std::memcpy(&params, block.data(), sizeof params);
+    EXPECT_EQ(params.samples, 2147483647);
+    EXPECT_EQ(params.dark.r, 0.5f);
+    EXPECT_EQ(params.dark.g, 0.25f);
+    EXPECT_EQ(params.dark.a, 1.0f);
+}
+
+TEST(ValidateForRender, RefusesSampleCountsThatWouldNotFinish) {
+    const ShaderDeclaration decl = load_shipped();
+    std::vector<unsigned char> block(decl.block_size);
+    const auto with = [&](std::initializer_list<std::pair<const char*, nlohmann::json>> values) {
+        write_defaults(decl, block.data());
+        std::string error;
+        for (const auto& [name, value] : values)
+            EXPECT_TRUE(write_param(*decl.find(name), value, block.data(), error)) << error;
+        const bool ok = validate_for_render(decl, block.data(), error);
+        return std::make_pair(ok, error);
+    };
+    EXPECT_TRUE(with({{"samples", 1000000}}).first);
+    const auto [too_many, message] = with({{"samples", 1000001}});
+    EXPECT_FALSE(too_many);
+    EXPECT_NE(message.find("would not finish"), std::string::npos) << message;
+    EXPECT_NE(message.find("1000000"), std::string::npos) << message;
+    // The sampler takes counts unsigned: -1 would be four billion samples.
+    EXPECT_FALSE(with({{"samples", -1}}).first);
+    // Only the counts in use matter.
+    EXPECT_TRUE(with({{"near_samples", 5000000}}).first);
+    EXPECT_FALSE(with({{"adaptive", true}, {"near_samples", 5000000}}).first);
+    EXPECT_FALSE(with({{"adaptive", true}, {"far_samples", -2}}).first);
+    EXPECT_TRUE(with({{"adaptive", true}, {"samples", 5000000}}).first);
+}
+
+// A declaration file written for one test and removed afterwards.
+struct TempDeclaration {
+    std::string path;
+    explicit TempDeclaration(const std::string& text)
+        : path(testing::TempDir() + "decl_" +
+               testing::UnitTest::GetInstance()->current_test_info()->name() + ".json") {
+        std::ofstream(path) << text;
+    }
+    ~TempDeclaration() { std::remove(path.c_str()); }
+};
+
+TEST(LoadDeclaration, ReportsFilePathAndProblem) {
+    const struct {
+        const char* text;
+        const char* where;
+    } cases[] = {
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "colour", "default": [1,1,1]}]})",
+         "/parameters/0/type"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "scalar"}]})",
+         "/parameters/0/default"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "integer", "default": 0.5}]})",
+         "/parameters/0/default"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "scalar", "default": 1},
+                                                        {"name": "a", "type": "scalar", "default": 1}]})",
+         "/parameters/1/name"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a=b", "type": "scalar", "default": 1}]})",
+         "/parameters/0/name"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "scalar", "defualt": 1}]})",
+         "/parameters/0/defualt"},
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "l", "type": "light", "default": "sun"}]})",
+         "/parameters/0/default"},
+        {R"({"shader": "s", "parameters": []})", "/version"},
+        {R"({"version": 1, "parameters": []})", "/shader"},
+        {R"({"shader": "s", "version": 1, "parameters": {}})", "/parameters"},
+        {R"({"shader": "s", "version": 1, "parameters": [}})", "not valid JSON"},
+    };
+    for (const auto& c : cases) {
+        TempDeclaration file(c.text);
+        ShaderDeclaration decl;
+        std::string error;
+        EXPECT_FALSE(load_declaration(file.path, decl, error)) << c.text;
+        EXPECT_EQ(error.rfind(file.path + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.where), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+    ShaderDeclaration decl;
+    std::string error;
+    EXPECT_FALSE(load_declaration(testing::TempDir() + "no_such_declaration.json", decl, error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
+}
+
+TEST(LoadDeclaration, LaysOutWithoutGaps) {
+    TempDeclaration file(R"({"shader": "s", "version": 3, "parameters": [
+        {"name": "flag", "type": "boolean", "default": true},
+        {"name": "tint", "type": "color", "default": [0.5, 0.5, 0.5]},
+        {"name": "dir", "type": "vector", "default": [1, 2, 3]},
+        {"name": "pad", "type": "unused"},
+        {"name": "sun", "type": "light"}]})");
+    ShaderDeclaration decl;
+    std::string error;
+    ASSERT_TRUE(load_declaration(file.path, decl, error)) << error;
+    EXPECT_EQ(decl.version, 3);
+    const uint32_t expected_offsets[] = {0, 4, 20, 32, 36};
+    ASSERT_EQ(decl.params.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(decl.params[i].offset, expected_offsets[i]);
+    EXPECT_EQ(decl.block_size, 40u);
+    EXPECT_EQ(decl.find("missing"), nullptr);
+
+    std::vector<unsigned char> block(decl.block_size, 0xFF);
+    write_defaults(decl, block.data());
+    int32_t flag, pad;
+    float tint[4], dir[3];
+    uint32_t sun;
+    std::memcpy(&flag, block.data() + 0, 4);
+    std::memcpy(tint, block.data() + 4, 16);
+    std::memcpy(dir, block.data() + 20, 12);
+    std::memcpy(&pad, block.data() + 32, 4);
+    std::memcpy(&sun, block.data() + 36, 4);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(tint[0], 0.5f);
+    EXPECT_EQ(tint[3], 1.0f);
+    EXPECT_EQ(dir[2], 3.0f);
+    EXPECT_EQ(pad, 0);
+    EXPECT_EQ(sun, 0u);
+}
+
+}  // namespace
+}  // namespace vosh::render
