@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -30,6 +31,8 @@ struct BoostCase {
     float scale, threshold, power;
     Color out;
 };
+
+void PrintTo(const BoostCase& c, std::ostream* out) { *out << c.name; }
 
 class LuminanceBoost : public ::testing::TestWithParam<BoostCase> {};
 
@@ -89,6 +92,8 @@ struct HsvCase {
     float hue, saturation, value;
     Color out;
 };
+
+void PrintTo(const HsvCase& c, std::ostream* out) { *out << c.name; }
 
 class HsvAdjust : public ::testing::TestWithParam<HsvCase> {};
 
