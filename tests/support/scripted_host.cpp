@@ -341,6 +341,8 @@ void mi_reflection_dir(Vector* direction, RenderState* state) {
 int32_t mi_ray_falloff(RenderState*, double* start, double* stop) {
     ScriptedHost& h = host();
     h.record(format("mi_ray_falloff(%g,%g)", *start, *stop));
+    // One falloff pair for all threads: swap it under the lock.
+    std::lock_guard<std::mutex> lock(h.mutex);
     std::swap(h.falloff_start, *start);
     std::swap(h.falloff_stop, *stop);
     return 1;
