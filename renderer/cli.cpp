@@ -1,0 +1,170 @@
+#include "renderer/cli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "renderer/module_loader.h"
+#include "renderer/render.h"
+#include "renderer/scene_loader.h"
+#include "renderer/shader_declaration.h"
+
+namespace vosh::render {
+
+namespace {
+
+constexpr int exit_failed = 1;
+constexpr int exit_bad_input = 2;
+constexpr int max_threads = 1024;
+constexpr const char* default_scene = "scenes/demo.json";
+
+int complain(int status, const std::string& message) {
+    std::fprintf(stderr, "vosh-render: error: %s\n", message.c_str());
+    return status;
+}
+
+std::string lower_extension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+bool parse_region(const std::string& text, Region& r, std::string& error) {
+    std::vector<long long> v;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ',')) {
+        size_t used = 0;
+        long long value = 0;
+        try {
+            value = std::stoll(part, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != part.size() || value < 0 || value > max_resolution) {
+            error = "--region " + text + ": expected X0,Y0,X1,Y1 (whole pixel numbers)";
+            return false;
+        }
+        v.push_back(value);
+    }
+    if (v.size() != 4) {
+        error = "--region " + text + ": expected X0,Y0,X1,Y1 (whole pixel numbers)";
+        return false;
+    }
+    r = {static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3])};
+    return true;
+}
+
+// The default scene is found from the working directory, else in the source tree.
+std::string locate_default_scene() {
+    if (std::ifstream(default_scene).good()) return default_scene;
+    const std::string shipped = std::string(VOSH_SOURCE_DIR) + "/" + default_scene;
+    if (std::ifstream(shipped).good()) return shipped;
+    return default_scene;
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
+
+int run_cli(int argc, char** argv) {
+    CLI::App app{"vosh-render: renders a JSON scene with the vosh_occlusion shader module.\n"
+                 "The module is loaded from the directory of this executable, or from the file\n"
+                 "named by the VOSH_MODULE environment variable; its declaration\n"
+                 "(vosh_occlusion.decl.json) is read from the module's directory.",
+                 "vosh-render"};
+    std::string scene_path, output = "occlusion.png", region_text;
+    std::vector<std::string> assignments;
+    int spp = 0;
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    bool quiet = false;
+    app.add_option("scene", scene_path, "scene file (default: scenes/demo.json)");
+    app.add_option("-o,--output", output, "output image, .png (8-bit sRGB) or .exr (32-bit float)")
+        ->capture_default_str();
+    app.add_option("--set", assignments,
+                   "NAME=VALUE: set a parameter of every occlusion shader (repeatable)");
+    app.add_option("--spp", spp, "camera samples per pixel (default: the scene's)");
+    app.add_option("--threads", threads, "render threads")->capture_default_str();
+    app.add_option("--region", region_text, "X0,Y0,X1,Y1: render only these pixels (X1, Y1 exclusive)");
+    app.add_flag("--quiet", quiet, "no progress bar and no summary");
+    app.set_version_flag("--version", std::string("vosh-render ") + VOSH_RENDER_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        return complain(exit_bad_input, e.what());
+    }
+
+    if (threads < 1 || threads > max_threads)
+        return complain(exit_bad_input,
+                        "--threads " + std::to_string(threads) + ": must lie in [1, " +
+                            std::to_string(max_threads) + "]");
+    if (app.count("--spp") && (spp < 1 || spp > max_samples_per_pixel))
+        return complain(exit_bad_input, "--spp " + std::to_string(spp) + ": must lie in [1, " +
+                                            std::to_string(max_samples_per_pixel) + "]");
+    const std::string ext = lower_extension(output);
+    if (ext != ".png" && ext != ".exr")
+        return complain(exit_bad_input, "-o " + output + ": the name must end in .png or .exr");
+    RenderSettings settings;
+    if (!region_text.empty()) {
+        std::string error;
+        if (!parse_region(region_text, settings.region, error)) return complain(exit_bad_input, error);
+        settings.has_region = true;
+    }
+    if (scene_path.empty()) scene_path = locate_default_scene();
+
+    settings.module_path = default_module_path();
+    const std::string decl_path = directory_of(settings.module_path) + "/vosh_occlusion.decl.json";
+    ShaderDeclaration decl;
+    std::string error;
+    if (!load_declaration(decl_path, decl, error)) return complain(exit_failed, error);
+
+    Scene scene;
+    if (!load_scene(scene_path, decl, scene, error) || !apply_overrides(assignments, decl, scene, error))
+        return complain(exit_bad_input, error);
+    if (settings.has_region) {
+        const Region& r = settings.region;
+        if (r.x0 >= r.x1 || r.y0 >= r.y1 || r.x1 > scene.camera.width_px || r.y1 > scene.camera.height_px)
+            return complain(exit_bad_input,
+                            "--region " + region_text + ": must be a non-empty area within the " +
+                                std::to_string(scene.camera.width_px) + "x" +
+                                std::to_string(scene.camera.height_px) +
+                                " image (X1 and Y1 are exclusive)");
+    }
+
+    settings.threads = threads;
+    settings.samples_per_pixel = spp;
+    settings.progress = !quiet && isatty(STDERR_FILENO);
+    Image image;
+    RenderStats stats;
+    if (!render_scene(scene, decl, settings, image, stats, error)) return complain(exit_failed, error);
+    if (!write_image_atomic(image, output, error)) return complain(exit_failed, error);
+
+    if (stats.bad_samples)
+        std::fprintf(stderr, "WARNING: %llu sample(s) came back as NaN or infinity and were stored as 0\n",
+                     static_cast<unsigned long long>(stats.bad_samples));
+    if (!quiet) {
+        const double rate = stats.seconds > 0 ? stats.probe_rays / stats.seconds : 0;
+        std::printf("vosh-render: %dx%d, %d spp, %d thread%s, %.2f s, %.2f M probe rays/s -> %s\n",
+                    stats.width, stats.height, stats.samples_per_pixel, stats.threads,
+                    stats.threads == 1 ? "" : "s", stats.seconds, rate / 1e6, output.c_str());
+    }
+    return 0;
+}
+
+}  // namespace vosh::render

@@ -1,0 +1,60 @@
+// The scene's surfaces in an Embree BVH, and what a ray hit looks like to
+// the renderer. Spheres and disks are exact (Embree's point geometries),
+// quads are Embree quads, meshes triangles; a sphere or disk with a transform
+// is an instance, so any affine transform (an ellipsoid, say) stays exact.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "renderer/math3.h"
+#include "renderer/scene.h"
+
+namespace vosh::render {
+
+struct SurfaceHit {
+    double distance = 0;  // along the unit ray direction
+    uint32_t object = 0;
+    uint32_t primitive = 0;
+    Vec3 point;             // on the surface, in world space
+    Vec3 geometric_normal;  // unit, as authored (quad: edge1 x edge2; sphere: outward)
+    Vec3 shading_normal;    // unit, same side as geometric_normal
+    Vec3 texture;           // texture coordinates (see docs/scene-format.md)
+};
+
+// Which faces a ray may hit: 'f' front (against the authored normal),
+// 'b' back, anything else both.
+bool facing_accepts(char facing, Vec3 geometric_normal, Vec3 direction);
+
+class SceneGeometry {
+public:
+    SceneGeometry();
+    ~SceneGeometry();
+    SceneGeometry(const SceneGeometry&) = delete;
+    SceneGeometry& operator=(const SceneGeometry&) = delete;
+
+    // Keeps a pointer to `scene`, which must outlive this object.
+    bool build(const Scene& scene, std::string& error);
+
+    // Nearest hit with distance in (0, max_distance] along `direction` (unit)
+    // from `origin`. Hits refused by `facing`, and hits on the planar
+    // primitive `skip_object`/`skip_primitive` (pass UINT32_MAX for none),
+    // are passed through.
+    bool intersect(Vec3 origin, Vec3 direction, double max_distance, char facing,
+                   uint32_t skip_object, uint32_t skip_primitive, SurfaceHit& hit) const;
+
+    // Object-to-world and world-to-object matrices (identity when the
+    // object has no transform).
+    const Mat4& to_world(uint32_t object) const;
+    const Mat4& to_object(uint32_t object) const;
+
+    bool is_planar(uint32_t object) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vosh::render

@@ -1,0 +1,43 @@
+// One render of a loaded scene with the shader module: set-up of the host
+// records, the module's version/init calls, the tiled multi-threaded pixel
+// loop, and the exit calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "renderer/image_io.h"
+#include "renderer/scene.h"
+#include "renderer/shader_declaration.h"
+
+namespace vosh::render {
+
+struct Region {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // pixels [x0, x1) x [y0, y1)
+};
+
+struct RenderSettings {
+    std::string module_path;
+    int threads = 1;
+    int samples_per_pixel = 0;  // 0: the scene's
+    bool has_region = false;
+    Region region;
+    bool progress = false;  // a progress bar on standard error
+};
+
+struct RenderStats {
+    int width = 0, height = 0;  // of the image written
+    int samples_per_pixel = 0;
+    int threads = 0;
+    double seconds = 0;  // the pixel loop alone
+    uint64_t probe_rays = 0;
+    uint64_t bad_samples = 0;  // samples that came back not finite (stored as 0)
+    size_t leaked_blocks = 0;
+};
+
+// Renders `scene`; the image covers the region when one is set. False with
+// a one-line message when the module cannot be loaded or refuses the scene.
+bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
+                  Image& image, RenderStats& stats, std::string& error);
+
+}  // namespace vosh::render

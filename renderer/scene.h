@@ -1,0 +1,105 @@
+// A scene as loaded from its JSON file: everything the renderer needs,
+// validated, with names resolved to indices and meshes read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/render_state.h"
+#include "renderer/image_io.h"
+#include "renderer/math3.h"
+
+namespace vosh::render {
+
+struct CameraDesc {
+    bool orthographic = false;
+    Vec3 position{0, 0, 5};
+    Vec3 look_at{0, 0, 0};
+    Vec3 up{0, 1, 0};
+    double fov_deg = 45;  // vertical, perspective only
+    double width = 2;     // scene units across the image, orthographic only
+    int width_px = 640;
+    int height_px = 480;
+};
+
+struct EnvironmentDesc {
+    Color color{1, 1, 1, 1};
+    bool has_image = false;
+    Image image;  // latitude-longitude, +y up
+};
+
+struct LightDesc {
+    std::string name;
+    bool positional = true;  // point light; otherwise directional
+    Vec3 position;
+    Vec3 direction{0, -1, 0};  // direction the light travels (directional)
+    Color color{1, 1, 1, 1};
+};
+
+enum class ShaderKind { occlusion, constant, checker };
+
+// One parameter of an occlusion shader fed by another shader.
+struct Connection {
+    uint32_t offset = 0;  // parameter offset in the block
+    size_t shader = 0;    // index of the connected shader
+    std::string json_path;
+};
+
+struct ShaderDesc {
+    std::string name;
+    ShaderKind kind = ShaderKind::constant;
+    std::string json_path;
+    // occlusion: the parameter block (declaration layout) and its connections
+    std::vector<unsigned char> block;
+    std::vector<Connection> connections;
+    // constant: color; checker: color, color2, scale
+    Color color{1, 1, 1, 1};
+    Color color2{0, 0, 0, 1};
+    double scale = 1;
+};
+
+struct MaterialDesc {
+    std::string name;
+    size_t shader = 0;
+    float opacity = 1;
+};
+
+enum class ShapeKind { sphere, quad, disk, mesh };
+
+struct MeshData {
+    std::vector<Vec3> positions;
+    std::vector<Vec3> normals;  // per vertex, empty when the file has none
+    std::vector<Vec3> uvs;      // per vertex, empty when the file has none
+    std::vector<uint32_t> indices;  // three per triangle
+};
+
+struct ObjectDesc {
+    ShapeKind shape = ShapeKind::sphere;
+    std::string json_path;
+    Vec3 center;       // sphere, disk
+    double radius = 1; // sphere, disk
+    Vec3 normal{0, 1, 0};  // disk
+    Vec3 corner, edge1{1, 0, 0}, edge2{0, 0, 1};  // quad
+    std::string file;  // mesh
+    MeshData mesh;
+    size_t material = 0;
+    bool has_transform = false;
+    Mat4 transform;  // object to world
+    uint32_t label = 0;
+};
+
+struct Scene {
+    std::string file;      // as given, for messages
+    std::string base_dir;  // relative paths in the scene start here
+    CameraDesc camera;
+    EnvironmentDesc environment;
+    RenderOptions options{};
+    int samples_per_pixel = 1;
+    std::vector<LightDesc> lights;
+    std::vector<ShaderDesc> shaders;
+    std::vector<MaterialDesc> materials;
+    std::vector<ObjectDesc> objects;
+};
+
+}  // namespace vosh::render

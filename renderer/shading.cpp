@@ -1,0 +1,170 @@
+#include "renderer/shading.h"
+
+#include <cmath>
+#include <limits>
+
+#include "renderer/environment.h"
+
+namespace vosh::render {
+
+namespace {
+
+// 2^-16 of the largest coordinate: about 128 single-precision ulps.
+constexpr double offset_scale = 1.0 / 65536.0;
+
+Color checker_color(const ShaderDesc& desc, const RenderState* state) {
+    const Vector* t = static_cast<const Vector*>(state->texture_coord_list);
+    const Vector at = t ? *t : state->hit_point;
+    const double s = desc.scale;
+    const long long cell = static_cast<long long>(std::floor(at.x / s)) +
+                           static_cast<long long>(std::floor(at.y / s)) +
+                           static_cast<long long>(std::floor(at.z / s));
+    return (cell & 1) ? desc.color2 : desc.color;
+}
+
+}  // namespace
+
+Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
+    if (!from.has_surface) return origin;
+    const double side = dot(direction, from.facing_normal) >= 0 ? 1.0 : -1.0;
+    const double amount = offset_scale * std::fmax(1.0, max_abs_component(origin));
+    return origin + from.facing_normal * (side * amount);
+}
+
+bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_distance,
+                SurfaceHit& hit) {
+    const bool keep_off = from.has_surface && from.rs.origin_primitive != nullptr;
+    return context().geometry->intersect(origin, direction, max_distance, from.rs.facing_mode,
+                                         keep_off ? from.object : UINT32_MAX,
+                                         keep_off ? from.primitive : UINT32_MAX, hit);
+}
+
+namespace {
+
+void describe_ray(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind) {
+    const RenderContext& ctx = context();
+    RenderState& r = to.rs;
+    r.parent_state = parent ? &parent->rs : nullptr;
+    r.ray_kind = kind;
+    r.facing_mode = ctx.options.facing_default;
+    r.ray_direction = to_vector(direction);
+    const float medium = parent && parent->rs.outgoing_ior != 0 ? parent->rs.outgoing_ior : 1.0f;
+    r.incoming_ior = r.outgoing_ior = medium;
+    r.volume_tag = r.refraction_volume_tag = 0;
+    r.active_shader = nullptr;
+    r.child_state = nullptr;
+    to.ray_origin = origin;
+    to.falloff_start = 0;
+    to.falloff_stop = std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
+void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
+                  const SurfaceHit& hit, int32_t kind) {
+    const RenderContext& ctx = context();
+    describe_ray(to, parent, origin, direction, kind);
+    RenderState& r = to.rs;
+    const ObjectDesc& object = ctx.scene->objects[hit.object];
+    Vec3 ng = hit.geometric_normal, ns = hit.shading_normal;
+    // Surfaces are two-sided: the normals face whoever looks at them.
+    if (dot(ng, direction) > 0) {
+        ng = -ng;
+        ns = -ns;
+    }
+    r.ray_length = hit.distance;
+    r.material_tag = make_tag(TagKind::material, object.material);
+    r.object_label = object.label;
+    r.origin_primitive = &to.primitive;
+    r.hit_point = to_vector(hit.point);
+    r.shading_normal = to_vector(ns);
+    r.normal_dot_direction = static_cast<float>(dot(ns, direction));
+    to.texture = to_vector(hit.texture);
+    r.texture_coord_list = &to.texture;
+    to.has_surface = true;
+    to.object = hit.object;
+    to.primitive = hit.primitive;
+    to.facing_normal = ng;
+}
+
+void describe_miss(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind) {
+    describe_ray(to, parent, origin, direction, kind);
+    RenderState& r = to.rs;
+    r.ray_length = std::numeric_limits<double>::infinity();
+    r.material_tag = 0;
+    r.object_label = 0;
+    r.origin_primitive = nullptr;
+    r.hit_point = to_vector(origin);
+    r.shading_normal = to_vector(-direction);
+    r.normal_dot_direction = -1;
+    to.texture = Vector{0, 0, 0};
+    r.texture_coord_list = &to.texture;
+    to.has_surface = false;
+    to.object = to.primitive = UINT32_MAX;
+    to.facing_normal = -direction;
+}
+
+bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
+    switch (shader.kind) {
+        case ShaderKind::occlusion: {
+            ShaderRecord* const outer = state->active_shader;
+            state->active_shader = &shader.host_record.record;
+            context().module.shade(result, state,
+                                   reinterpret_cast<OcclusionParams*>(shader.buffer.data()));
+            state->active_shader = outer;
+            return true;
+        }
+        case ShaderKind::constant:
+            *result = shader.desc->color;
+            return true;
+        case ShaderKind::checker:
+            *result = checker_color(*shader.desc, state);
+            return true;
+    }
+    return false;
+}
+
+Color shade_surface(HostState& s) {
+    RenderContext& ctx = context();
+    const MaterialRecord& material = ctx.materials[tag_index(s.rs.material_tag)];
+    ShaderRuntime& shader = *ctx.shaders[tag_index(material.shader_tag)];
+    // The module reads the opacity from the alpha it is handed.
+    Color c{0, 0, 0, material.opacity};
+    call_shader(shader, &c, &s.rs);
+    if (shader.kind != ShaderKind::occlusion) {
+        c.a = 1;
+        Color behind;
+        if (material.opacity < 1 &&
+            continue_ray(s, to_vec3(s.rs.ray_direction), ray_kind::transparent, behind)) {
+            const float k = material.opacity;
+            c = {c.r * k + behind.r * (1 - k), c.g * k + behind.g * (1 - k),
+                 c.b * k + behind.b * (1 - k), k + behind.a * (1 - k)};
+        }
+    }
+    return c;
+}
+
+bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out) {
+    if (s.depth + 1 > s.thread->max_depth()) return false;
+    const Vec3 d = normalize(direction);
+    if (!(length(d) > 0) || !is_finite(d)) return false;
+    HostState& next = s.thread->state_at(s.depth + 1);
+    const Vec3 from = s.has_surface ? to_vec3(s.rs.hit_point) : s.ray_origin;
+    const Vec3 origin = offset_origin(s, from, d);
+    s.rs.child_state = &next.rs;
+    SurfaceHit hit;
+    if (trace_from(s, origin, d, std::numeric_limits<double>::infinity(), hit)) {
+        describe_hit(next, &s, origin, d, hit, kind);
+        out = shade_surface(next);
+    } else {
+        describe_miss(next, &s, origin, d, kind);
+        out = environment_radiance(d);
+    }
+    return true;
+}
+
+Color environment_radiance(Vec3 direction) {
+    return environment_lookup(context().scene->environment, direction);
+}
+
+}  // namespace vosh::render

@@ -1,0 +1,53 @@
+// Tracing rays from a state and shading what they hit: the renderer's own
+// loop and the host operations share these.
+#pragma once
+
+#include <cstdint>
+
+#include "host/render_state.h"
+#include "renderer/geometry.h"
+#include "renderer/host_context.h"
+#include "renderer/math3.h"
+
+namespace vosh::render {
+
+// Ray kinds of the host's own rays that no shader sees as a shading call.
+namespace host_ray {
+constexpr int32_t probe = 30;
+constexpr int32_t light = 5;  // a shadow ray
+constexpr int32_t gather = 20;
+}  // namespace host_ray
+
+// Ray origin moved off the state's surface, to the side the ray leaves on,
+// by an amount that grows with the point's magnitude (so it stays above the
+// rounding of single-precision coordinates anywhere in the scene).
+Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction);
+
+// Nearest hit from `from`'s surface along `direction` (unit) within
+// `max_distance`, honouring the state's facing mode and keeping off its own
+// planar primitive.
+bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_distance,
+                SurfaceHit& hit);
+
+// Fills `to` as the state of a ray from `parent` (null for an eye ray) that
+// hit `hit`; normals are turned toward the incoming ray.
+void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
+                  const SurfaceHit& hit, int32_t kind);
+// Same for a ray that left the scene.
+void describe_miss(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind);
+
+// Runs a shader on `state`: the module for an occlusion instance (with the
+// instance as the active shader for the call), the host's own otherwise.
+bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state);
+
+// Colour of the surface `s` describes, from its material's shader.
+Color shade_surface(HostState& s);
+
+// Continues a ray from `s` along `direction` and shades what it hits (or
+// the environment). False beyond the trace depth.
+bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out);
+
+// Radiance of the environment along `direction`.
+Color environment_radiance(Vec3 direction);
+
+}  // namespace vosh::render

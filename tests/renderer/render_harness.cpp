@@ -1,0 +1,98 @@
+#include "render_harness.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "renderer/scene_loader.h"
+
+namespace vosh::render::test {
+
+const ShaderDeclaration& test_declaration() {
+    static ShaderDeclaration decl = [] {
+        std::string module = VOSH_MODULE_FILE;
+        const std::string path = module.substr(0, module.find_last_of('/')) + "/vosh_occlusion.decl.json";
+        ShaderDeclaration d;
+        std::string error;
+        if (!load_declaration(path, d, error)) ADD_FAILURE() << error;
+        return d;
+    }();
+    return decl;
+}
+
+Image render_in_process(const nlohmann::json& scene_doc, RenderSettings settings,
+                        const std::string& base_dir, RenderStats* stats_out) {
+    Scene scene;
+    std::string error;
+    Image image;
+    if (!parse_scene(scene_doc, "test scene", base_dir, test_declaration(), scene, error)) {
+        ADD_FAILURE() << error;
+        return image;
+    }
+    settings.module_path = VOSH_MODULE_FILE;
+    if (settings.threads < 1) settings.threads = 1;
+    RenderStats stats;
+    if (!render_scene(scene, test_declaration(), settings, image, stats, error)) ADD_FAILURE() << error;
+    EXPECT_EQ(stats.leaked_blocks, 0u);
+    EXPECT_EQ(stats.bad_samples, 0u);
+    if (stats_out) *stats_out = stats;
+    return image;
+}
+
+nlohmann::json fraction_params(int samples) {
+    return {{"bright", {0, 0, 0}}, {"dark", {1, 1, 1}}, {"samples", samples},
+            {"spread", 90},        {"near_distance", 1e6}, {"far_distance", 1e6},
+            {"gamma", 1},          {"bias", 0.5},        {"gain", 0.5}};
+}
+
+std::string scratch_dir() {
+    std::string pattern = ::testing::TempDir() + "vosh_render_XXXXXX";
+    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot create a scratch directory";
+    return pattern;
+}
+
+CommandResult run_renderer(const std::vector<std::string>& args) {
+    const std::string err_file = scratch_dir() + "/stderr.txt";
+    CommandResult result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDERR_FILENO);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, STDOUT_FILENO);
+        std::vector<char*> argv;
+        std::string exe = VOSH_RENDER_EXE;
+        argv.push_back(exe.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream in(err_file);
+    std::stringstream text;
+    text << in.rdbuf();
+    result.err = text.str();
+    return result;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+}  // namespace vosh::render::test

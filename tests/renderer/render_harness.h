@@ -1,0 +1,41 @@
+// Renders scenes given as JSON, in this process (the test executable exports
+// the host operations) or through the vosh-render executable.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "renderer/image_io.h"
+#include "renderer/render.h"
+
+namespace vosh::render::test {
+
+// The declaration shipped next to the module under test.
+const ShaderDeclaration& test_declaration();
+
+// Loads `scene` (base directory `base_dir`), applies `sets`, renders it in
+// process and fails the current test on any error.
+Image render_in_process(const nlohmann::json& scene, RenderSettings settings = {},
+                        const std::string& base_dir = "", RenderStats* stats = nullptr);
+
+// Per-instance occlusion parameters that weigh every hit 1 and leave the
+// average unshaped, with `bright` 0 and `dark` 1: a pixel reads as the
+// occluded fraction.
+nlohmann::json fraction_params(int samples);
+
+// A fresh empty directory for files a test writes.
+std::string scratch_dir();
+
+struct CommandResult {
+    int status = -1;
+    std::string err;  // standard error
+};
+
+// Runs vosh-render with `args` (each passed as one argument).
+CommandResult run_renderer(const std::vector<std::string>& args);
+
+bool file_exists(const std::string& path);
+void write_text(const std::string& path, const std::string& text);
+
+}  // namespace vosh::render::test
