@@ -55,10 +55,34 @@ void* look_up(const char* name, int* error) {
     std::abort();
 }
 
+// Slot address of a variadic operation, looked up at its first call.
 template <class Fn>
 Fn host_entry(std::size_t slot, const char* name) {
-    return reinterpret_cast<Fn>(resolve_host_entry(slot, name));
+    void* address = host_entries[slot].load(std::memory_order_relaxed);
+    if (!address) address = resolve_host_entry(slot, name);
+    return reinterpret_cast<Fn>(address);
 }
+
+// Calls through a slot. Once the slot is filled a call costs one relaxed
+// load, a test and a jump; the first call's lookup is kept out of line, and
+// takes the caller's arguments unchanged, so the forwarders need no frame.
+template <class Fn>
+struct Forwarder;
+
+template <class R, class... Args>
+struct Forwarder<R (*)(Args...)> {
+    using Fn = R (*)(Args...);
+
+    [[gnu::noinline]] static R first_call(Args... args, std::size_t slot, const char* name) {
+        return reinterpret_cast<Fn>(resolve_host_entry(slot, name))(args...);
+    }
+
+    static R call(std::size_t slot, const char* name, Args... args) {
+        void* address = host_entries[slot].load(std::memory_order_relaxed);
+        if (!address) return first_call(args..., slot, name);
+        return reinterpret_cast<Fn>(address)(args...);
+    }
+};
 
 }  // namespace
 
@@ -94,9 +118,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #endif
 
 // The forwarders. HOST(name) is the host's mi_<name>, looked up under that
-// exact name and kept in its slot.
+// exact name and kept in its slot; FORWARD(name, args...) calls it.
 #define HOST(name) \
     vosh::host_entry<decltype(&mi_##name)>(vosh::host_slot::name, "mi_" #name)
+#define FORWARD(name, ...)                                                        \
+    vosh::Forwarder<decltype(&mi_##name)>::call(vosh::host_slot::name, "mi_" #name, \
+                                                __VA_ARGS__)
 
 using vosh::Color;
 using vosh::GatherSettings;
@@ -130,111 +157,111 @@ VOSH_HIDDEN void mi_warning(const char* format, ...) {
 }
 
 VOSH_HIDDEN void* mi_phen_eval(RenderState* state, void* parameter) {
-    return HOST(phen_eval)(state, parameter);
+    return FORWARD(phen_eval, state, parameter);
 }
 
 VOSH_HIDDEN void* mi_mem_int_allocate(const char* file, int32_t line, int32_t size) {
-    return HOST(mem_int_allocate)(file, line, size);
+    return FORWARD(mem_int_allocate, file, line, size);
 }
 
 VOSH_HIDDEN void mi_mem_int_release(const char* file, int32_t line, void* block) {
-    HOST(mem_int_release)(file, line, block);
+    FORWARD(mem_int_release, file, line, block);
 }
 
 VOSH_HIDDEN void* mi_shaderstate_get(RenderState* state, const char* key, int32_t* size) {
-    return HOST(shaderstate_get)(state, key, size);
+    return FORWARD(shaderstate_get, state, key, size);
 }
 
 VOSH_HIDDEN void mi_shaderstate_set(RenderState* state, const char* key, const void* value,
                                     int32_t size, int32_t lifetime) {
-    HOST(shaderstate_set)(state, key, value, size, lifetime);
+    FORWARD(shaderstate_set, state, key, value, size, lifetime);
 }
 
 VOSH_HIDDEN int32_t mi_sample(double* sample, int32_t* counter, RenderState* state,
                               uint32_t dimension, const uint32_t* count) {
-    return HOST(sample)(sample, counter, state, dimension, count);
+    return FORWARD(sample, sample, counter, state, dimension, count);
 }
 
 VOSH_HIDDEN int32_t mi_trace_probe(RenderState* state, const Vector* direction,
                                    const Vector* origin) {
-    return HOST(trace_probe)(state, direction, origin);
+    return FORWARD(trace_probe, state, direction, origin);
 }
 
 VOSH_HIDDEN int32_t mi_trace_transparent(Color* result, RenderState* state) {
-    return HOST(trace_transparent)(result, state);
+    return FORWARD(trace_transparent, result, state);
 }
 
 VOSH_HIDDEN int32_t mi_trace_refraction(Color* result, RenderState* state,
                                         const Vector* direction) {
-    return HOST(trace_refraction)(result, state, direction);
+    return FORWARD(trace_refraction, result, state, direction);
 }
 
 VOSH_HIDDEN int32_t mi_trace_reflection(Color* result, RenderState* state,
                                         const Vector* direction) {
-    return HOST(trace_reflection)(result, state, direction);
+    return FORWARD(trace_reflection, result, state, direction);
 }
 
 VOSH_HIDDEN int32_t mi_trace_environment(Color* result, RenderState* state,
                                          const Vector* direction) {
-    return HOST(trace_environment)(result, state, direction);
+    return FORWARD(trace_environment, result, state, direction);
 }
 
 VOSH_HIDDEN int32_t mi_trace_light(Color* result, Vector* direction, float* dot_nl,
                                    RenderState* state, Tag light) {
-    return HOST(trace_light)(result, direction, dot_nl, state, light);
+    return FORWARD(trace_light, result, direction, dot_nl, state, light);
 }
 
 VOSH_HIDDEN int32_t mi_refraction_dir(Vector* direction, RenderState* state, float ior_in,
                                       float ior_out) {
-    return HOST(refraction_dir)(direction, state, ior_in, ior_out);
+    return FORWARD(refraction_dir, direction, state, ior_in, ior_out);
 }
 
 VOSH_HIDDEN void mi_reflection_dir(Vector* direction, RenderState* state) {
-    HOST(reflection_dir)(direction, state);
+    FORWARD(reflection_dir, direction, state);
 }
 
 VOSH_HIDDEN int32_t mi_ray_falloff(RenderState* state, double* start, double* stop) {
-    return HOST(ray_falloff)(state, start, stop);
+    return FORWARD(ray_falloff, state, start, stop);
 }
 
 VOSH_HIDDEN int32_t mi_compute_avg_radiance(Color* result, RenderState* state, char face,
                                             const GatherSettings* settings) {
-    return HOST(compute_avg_radiance)(result, state, face, settings);
+    return FORWARD(compute_avg_radiance, result, state, face, settings);
 }
 
 VOSH_HIDDEN int32_t mi_call_shader_x(Color* result, int32_t kind, RenderState* state,
                                      Tag shader, void* arg) {
-    return HOST(call_shader_x)(result, kind, state, shader, arg);
+    return FORWARD(call_shader_x, result, kind, state, shader, arg);
 }
 
 VOSH_HIDDEN int32_t mi_normal_to_world(RenderState* state, Vector* out, const Vector* in) {
-    return HOST(normal_to_world)(state, out, in);
+    return FORWARD(normal_to_world, state, out, in);
 }
 
 VOSH_HIDDEN int32_t mi_normal_to_camera(RenderState* state, Vector* out, const Vector* in) {
-    return HOST(normal_to_camera)(state, out, in);
+    return FORWARD(normal_to_camera, state, out, in);
 }
 
 VOSH_HIDDEN int32_t mi_normal_to_object(RenderState* state, Vector* out, const Vector* in) {
-    return HOST(normal_to_object)(state, out, in);
+    return FORWARD(normal_to_object, state, out, in);
 }
 
 VOSH_HIDDEN int32_t mi_normal_to_light(RenderState* state, Vector* out, const Vector* in) {
-    return HOST(normal_to_light)(state, out, in);
+    return FORWARD(normal_to_light, state, out, in);
 }
 
 VOSH_HIDDEN void mi_point_to_raster(RenderState* state, Vector* out, const Vector* in) {
-    HOST(point_to_raster)(state, out, in);
+    FORWARD(point_to_raster, state, out, in);
 }
 
 VOSH_HIDDEN void mi_point_transform(Vector* out, const Vector* in, const float* matrix) {
-    HOST(point_transform)(out, in, matrix);
+    FORWARD(point_transform, out, in, matrix);
 }
 
-VOSH_HIDDEN void* mi_db_access(Tag tag) { return HOST(db_access)(tag); }
+VOSH_HIDDEN void* mi_db_access(Tag tag) { return FORWARD(db_access, tag); }
 
-VOSH_HIDDEN void mi_db_unpin(Tag tag) { HOST(db_unpin)(tag); }
+VOSH_HIDDEN void mi_db_unpin(Tag tag) { FORWARD(db_unpin, tag); }
 
-VOSH_HIDDEN int32_t mi_db_type(Tag tag) { return HOST(db_type)(tag); }
+VOSH_HIDDEN int32_t mi_db_type(Tag tag) { return FORWARD(db_type, tag); }
 
 }  // extern "C"

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "host/host_interface.h"
 #include "host/render_state.h"
+#include "occlusion/sample_math.h"
 #include "shader/occlusion_instance.h"
 #include "shader/occlusion_params.h"
 
@@ -35,12 +37,25 @@ struct OcclusionFrame {
 };
 
 // Direction step: asks the host sampler for the next pair and sets
-// cone.direction. False when the sampler is exhausted.
-bool next_direction(SampleCone& cone, RenderState* state);
+// cone.direction. False when the sampler is exhausted. Inline, like the
+// probe step, so each mode's loop compiles into one function.
+inline bool next_direction(SampleCone& cone, RenderState* state) {
+    if (!mi_sample(cone.sample, &cone.index, state, 2, &cone.count)) return false;
+    cone.direction = cone_direction(cone.scaled_axis, cone.spread_fraction, cone.sample[0],
+                                    cone.sample[1]);
+    return true;
+}
 
 // Probe step along cone.direction from hit_point; on a hit, `distance` is
 // the child state's ray_length.
-bool trace_probe(RenderState* state, const SampleCone& cone, double* distance);
+inline bool trace_probe(RenderState* state, const SampleCone& cone, double* distance) {
+    if (!mi_trace_probe(state, &cone.direction, &state->hit_point)) return false;
+    // A hit without a child state has no distance to weigh: count it as open.
+    const RenderState* child = state->child_state;
+    if (!child) return false;
+    *distance = child->ray_length;
+    return true;
+}
 
 // The sampling modes. Each writes result r, g, b and a.
 void shade_plain(Color* result, RenderState* state, OcclusionParams* params,

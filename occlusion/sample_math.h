@@ -1,6 +1,7 @@
 // Host-free pieces of the sampling core, kept pure so tests can call them.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "host/render_state.h"
@@ -17,10 +18,41 @@ Vector scaled_cone_axis(Vector axis, float spread_fraction);
 
 // Probe direction for the sample (u, v): a uniform point on the unit sphere,
 // scaled by spread_fraction and added to the scaled axis. Not renormalised.
-Vector cone_direction(const Vector& scaled_axis, float spread_fraction, double u, double v);
+// Inline, with the weight below, because they run once per probe ray.
+inline Vector cone_direction(const Vector& scaled_axis, float spread_fraction, double u,
+                             double v) {
+    constexpr double two_pi = 6.283185307179586;
+    const float phi = static_cast<float>(v * two_pi);
+    const float z = static_cast<float>(2.0 * u - 1.0);
+    const float z_squared = z * z;
+    const float r = static_cast<float>(std::sqrt(static_cast<double>(1.0f - z_squared)));
+    float x = static_cast<float>(std::cos(static_cast<double>(phi)) * r);
+    float y = static_cast<float>(std::sin(static_cast<double>(phi)) * r);
+    float w = z;
+
+    // (x, y, w) is a unit vector already; this only removes rounding.
+    const float length = std::sqrt(x * x + y * y + w * w);
+    if (length != 0.0f) {
+        const float inverse = 1.0f / length;
+        x *= inverse;
+        y *= inverse;
+        w *= inverse;
+    }
+    return Vector{scaled_axis.x + spread_fraction * x, scaled_axis.y + spread_fraction * y,
+                  scaled_axis.z + spread_fraction * w};
+}
 
 // 1 for hits at or inside near_distance, falling linearly to 0 at far_distance.
-double occlusion_weight(double distance, double near_distance, double far_distance);
+inline double occlusion_weight(double distance, double near_distance, double far_distance) {
+    double t;
+    if (distance <= near_distance)
+        t = 0.0;
+    else if (!(distance < far_distance))
+        t = 1.0;
+    else
+        t = (distance - near_distance) / (far_distance - near_distance);
+    return 1.0 - t;
+}
 
 // Gamma, then bias, then gain, in place, with the instance's settings.
 void shape_occlusion(float& value, const OcclusionInstance& instance);
