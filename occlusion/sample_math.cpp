@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "shading_math/tone_shaping.h"
 
 namespace vosh {
 
@@ -50,22 +49,6 @@ Vector scaled_cone_axis(Vector axis, float spread_fraction) {
     }
     const float keep = 1.0f - spread_fraction;
     return Vector{axis.x * keep, axis.y * keep, axis.z * keep};
-}
-
-void shape_occlusion(float& value, const OcclusionInstance& instance) {
-    gamma_adjust(value, instance.gamma);
-    bias_adjust(value, instance.bias);
-    gain_adjust(value, instance.gain);
-}
-
-Color mix_colors(const Color& bright, const Color& dark, float v) {
-    return Color{(dark.r - bright.r) * v + bright.r, (dark.g - bright.g) * v + bright.g,
-                 (dark.b - bright.b) * v + bright.b, 0.0f};
-}
-
-float average_over(float sum, int32_t taken) {
-    if (taken <= 0) return 0.0f;
-    return sum / static_cast<float>(taken);
 }
 
 }  // namespace vosh

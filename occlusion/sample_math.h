@@ -6,6 +6,7 @@
 
 #include "host/render_state.h"
 #include "shader/occlusion_instance.h"
+#include "shading_math/tone_shaping.h"
 
 namespace vosh {
 
@@ -18,7 +19,7 @@ Vector scaled_cone_axis(Vector axis, float spread_fraction);
 
 // Probe direction for the sample (u, v): a uniform point on the unit sphere,
 // scaled by spread_fraction and added to the scaled axis. Not renormalised.
-// Inline, with the weight below, because they run once per probe ray.
+// Inline, like everything below, because they run once per probe ray.
 inline Vector cone_direction(const Vector& scaled_axis, float spread_fraction, double u,
                              double v) {
     constexpr double two_pi = 6.283185307179586;
@@ -55,12 +56,22 @@ inline double occlusion_weight(double distance, double near_distance, double far
 }
 
 // Gamma, then bias, then gain, in place, with the instance's settings.
-void shape_occlusion(float& value, const OcclusionInstance& instance);
+inline void shape_occlusion(float& value, const OcclusionInstance& instance) {
+    gamma_adjust(value, instance.gamma);
+    bias_adjust(value, instance.bias);
+    gain_adjust(value, instance.gain);
+}
 
 // (dark - bright) * v + bright per channel; alpha is left at 0 for the caller.
-Color mix_colors(const Color& bright, const Color& dark, float v);
+inline Color mix_colors(const Color& bright, const Color& dark, float v) {
+    return Color{(dark.r - bright.r) * v + bright.r, (dark.g - bright.g) * v + bright.g,
+                 (dark.b - bright.b) * v + bright.b, 0.0f};
+}
 
 // sum / taken, or 0 when no direction was taken (no division by zero).
-float average_over(float sum, int32_t taken);
+inline float average_over(float sum, int32_t taken) {
+    if (taken <= 0) return 0.0f;
+    return sum / static_cast<float>(taken);
+}
 
 }  // namespace vosh

@@ -1,18 +1,45 @@
-// Tinting shared by the environment-tint and colour-bleeding modes.
+// Tinting shared by the environment-tint and colour-bleeding modes. Inline:
+// it runs once per probe ray.
 #pragma once
 
 #include "host/render_state.h"
 #include "shader/occlusion_instance.h"
+#include "shading_math/color_adjust.h"
 
 namespace vosh {
 
 // Luminance boost, then HSV adjustment, each skipped at its neutral setting.
-void shape_tint(Color& tint, const OcclusionInstance& instance);
+inline void shape_tint(Color& tint, const OcclusionInstance& instance) {
+    if (instance.boost != 1.0f) {
+        luminance_boost(tint, instance.boost, instance.boost_threshold, instance.boost_power);
+    }
+    if (instance.hue_factor != 1.0f || instance.saturation_factor != 1.0f ||
+        instance.value_factor != 1.0f) {
+        hsv_adjust(tint, instance.hue_factor, instance.saturation_factor, instance.value_factor);
+    }
+}
+
+// blend + strength * (blend * tint - blend), each step rounded to single
+// precision, written out so nothing is fused.
+inline float tinted_channel(float blend, float tint, float strength) {
+    const float tinted = blend * tint;
+    const float difference = tinted - blend;
+    const float step = strength * difference;
+    return blend + step;
+}
 
 // Adds blend + strength * (blend * tint - blend) to r, g, b of `sum`.
-void add_tinted(Color& sum, const Color& blend, const Color& tint, float strength);
+inline void add_tinted(Color& sum, const Color& blend, const Color& tint, float strength) {
+    sum.r += tinted_channel(blend.r, tint.r, strength);
+    sum.g += tinted_channel(blend.g, tint.g, strength);
+    sum.b += tinted_channel(blend.b, tint.b, strength);
+}
 
 // Adds r, g, b of `color` to `sum`.
-void add_rgb(Color& sum, const Color& color);
+inline void add_rgb(Color& sum, const Color& color) {
+    sum.r += color.r;
+    sum.g += color.g;
+    sum.b += color.b;
+}
 
 }  // namespace vosh
