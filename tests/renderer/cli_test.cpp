@@ -1,0 +1,184 @@
+// vosh-render as users run it: bad input is refused with one line and exit
+// status 2 and nothing written; good input writes the image.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "render_harness.h"
+
+namespace vosh::render::test {
+namespace {
+
+using nlohmann::json;
+
+json small_scene() {
+    return {{"camera",
+             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
+              {"fov_deg", 45}, {"resolution", {16, 12}}}},
+            {"shaders", {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 8}}}}}}},
+            {"materials", {{"m", {{"shader", "occ"}}}}},
+            {"objects",
+             {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
+               {"material", "m"}},
+              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct BadInput {
+    const char* name;
+    std::function<void(json&, std::vector<std::string>&, const std::string& dir)> spoil;
+    std::vector<const char*> expected;  // pieces of the one error line
+};
+
+const BadInput bad_inputs[] = {
+    {"missing_scene_file",
+     [](json&, std::vector<std::string>& args, const std::string& dir) { args[0] = dir + "/nowhere.json"; },
+     {"nowhere.json", "cannot open"}},
+    {"malformed_json",
+     [](json&, std::vector<std::string>& args, const std::string&) { args[0] += ".broken"; },
+     {"scene.json.broken", "line 3", "malformed JSON"}},
+    {"unknown_shader_type",
+     [](json& s, auto&, const auto&) { s["shaders"]["occ"]["type"] = "phong"; },
+     {"scene.json", "/shaders/occ/type", "unknown shader type \"phong\""}},
+    {"unknown_shape",
+     [](json& s, auto&, const auto&) { s["objects"][1]["shape"] = "cone"; },
+     {"/objects/1/shape", "unknown shape \"cone\""}},
+    {"unknown_parameter",
+     [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["smaples"] = 4; },
+     {"/shaders/occ/params/smaples", "unknown parameter"}},
+    {"wrong_value_type",
+     [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["samples"] = "many"; },
+     {"/shaders/occ/params/samples", "\"many\""}},
+    {"wrong_vector_length",
+     [](json& s, auto&, const auto&) { s["objects"][1]["center"] = {0, 1}; },
+     {"/objects/1/center", "3 numbers"}},
+    {"missing_mesh",
+     [](json& s, auto&, const auto&) {
+         s["objects"].push_back({{"shape", "mesh"}, {"file", "gone.obj"}, {"material", "m"}});
+     },
+     {"/objects/2/file", "gone.obj"}},
+    {"unreadable_environment_image",
+     [](json& s, auto&, const std::string& dir) {
+         write_text(dir + "/sky.exr", "not an image");
+         s["environment"] = {{"image", "sky.exr"}};
+     },
+     {"/environment/image", "sky.exr"}},
+    {"zero_resolution",
+     [](json& s, auto&, const auto&) { s["camera"]["resolution"] = {0, 12}; },
+     {"/camera/resolution/0", "out of range"}},
+    {"absurd_resolution",
+     [](json& s, auto&, const auto&) { s["camera"]["resolution"] = {100000, 100000}; },
+     {"/camera/resolution/0", "out of range"}},
+    {"unknown_material",
+     [](json& s, auto&, const auto&) { s["objects"][0]["material"] = "glass"; },
+     {"/objects/0/material", "no material named \"glass\""}},
+    {"connection_loop",
+     [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["bright"] = {{"shader", "occ"}}; },
+     {"/shaders/occ/params/bright", "loop"}},
+    {"zero_threads",
+     [](json&, std::vector<std::string>& args, const auto&) {
+         args.push_back("--threads");
+         args.push_back("0");
+     },
+     {"--threads 0"}},
+    {"unknown_set_parameter",
+     [](json&, std::vector<std::string>& args, const auto&) {
+         args.push_back("--set");
+         args.push_back("sampels=3");
+     },
+     {"--set sampels=3", "unknown parameter"}},
+    {"region_outside_image",
+     [](json&, std::vector<std::string>& args, const auto&) {
+         args.push_back("--region");
+         args.push_back("0,0,17,12");
+     },
+     {"--region 0,0,17,12"}},
+    {"unknown_output_format",
+     [](json&, std::vector<std::string>& args, const std::string& dir) { args[2] = dir + "/out.jpg"; },
+     {".png or .exr"}},
+};
+
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
+
+class BadInputs : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputs, OneLineExitTwoNoImage) {
+    const BadInput& c = GetParam();
+    const std::string dir = scratch_dir();
+    const std::string out = dir + "/out.png";
+    std::vector<std::string> args = {dir + "/scene.json", "-o", out, "--quiet"};
+    json scene = small_scene();
+    c.spoil(scene, args, dir);
+    write_text(dir + "/scene.json", scene.dump(2));
+    write_text(dir + "/scene.json.broken", "{\n  \"camera\": [1, 2,\n");
+
+    const CommandResult r = run_renderer(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "more than one line: " << r.err;
+    for (const char* piece : c.expected) EXPECT_NE(r.err.find(piece), std::string::npos) << r.err;
+    EXPECT_FALSE(file_exists(out));
+    EXPECT_FALSE(file_exists(dir + "/out.jpg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, BadInputs, ::testing::ValuesIn(bad_inputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cli, FailedRenderLeavesAnOldImageAlone) {
+    const std::string dir = scratch_dir();
+    json scene = small_scene();
+    scene["objects"][1]["radius"] = -1;
+    write_text(dir + "/scene.json", scene.dump());
+    write_text(dir + "/out.png", "an older image");
+    const CommandResult r = run_renderer({dir + "/scene.json", "-o", dir + "/out.png"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("/objects/1/radius"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir + "/out.png"), "an older image");
+}
+
+// Values outside [0, 1] reach the EXR file unclamped, and the file holds
+// exactly what the same render gives in process.
+TEST(Cli, ExrRoundTripKeepsEveryValue) {
+    const std::string dir = scratch_dir();
+    json scene = small_scene();
+    scene["shaders"]["occ"]["params"]["bright"] = {2.5, -0.5, 0.25};
+    scene["shaders"]["occ"]["params"]["dark"] = {-1, 3, 0.5};
+    write_text(dir + "/scene.json", scene.dump());
+    const CommandResult r =
+        run_renderer({dir + "/scene.json", "-o", dir + "/out.exr", "--threads", "2", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Image from_file;
+    std::string error;
+    ASSERT_TRUE(read_exr_rgba(dir + "/out.exr", from_file, error)) << error;
+    const Image direct = render_in_process(scene);
+    ASSERT_EQ(from_file.width, 16);
+    ASSERT_EQ(from_file.height, 12);
+    EXPECT_EQ(from_file.rgba, direct.rgba);
+    EXPECT_GT(*std::max_element(direct.rgba.begin(), direct.rgba.end()), 1.0f);
+    EXPECT_LT(*std::min_element(direct.rgba.begin(), direct.rgba.end()), 0.0f);
+}
+
+TEST(Cli, SetOverridesEveryOcclusionShader) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", small_scene().dump());
+    const CommandResult r = run_renderer({dir + "/scene.json", "-o", dir + "/out.exr", "--quiet",
+                                          "--set", "bright=0.5,0.5,0.5", "--set", "dark=0.5,0.5,0.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Image image;
+    std::string error;
+    ASSERT_TRUE(read_exr_rgba(dir + "/out.exr", image, error)) << error;
+    // Every surface pixel is the one colour; the sky keeps the environment's.
+    for (size_t i = 0; i < image.rgba.size(); i += 4)
+        EXPECT_TRUE(image.rgba[i] == 0.5f || image.rgba[i] == 1.0f) << image.rgba[i];
+}
+
+}  // namespace
+}  // namespace vosh::render::test
