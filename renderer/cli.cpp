@@ -129,6 +129,9 @@ int run_cli(int argc, char** argv) {
     if (scene_path.empty()) scene_path = locate_default_scene();
 
     settings.module_path = default_module_path();
+    if (access(settings.module_path.c_str(), R_OK) != 0)
+        return complain(exit_failed, "shader module " + settings.module_path +
+                                         " not found (build vosh_occlusion, or name it in VOSH_MODULE)");
     const std::string decl_path = directory_of(settings.module_path) + "/vosh_occlusion.decl.json";
     ShaderDeclaration decl;
     std::string error;

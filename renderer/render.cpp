@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "renderer/host_context.h"
@@ -250,9 +251,15 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     std::atomic<uint64_t> probes{0}, bad{0};
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i)
-        workers.emplace_back(render_tiles, std::ref(queue), std::cref(area), spp, std::ref(image),
-                             std::ref(probes), std::ref(bad));
+    for (int i = 0; i < threads; ++i) {
+        try {
+            workers.emplace_back(render_tiles, std::ref(queue), std::cref(area), spp, std::ref(image),
+                                 std::ref(probes), std::ref(bad));
+        } catch (const std::system_error&) {
+            break;  // the system refuses more threads: render with those there are
+        }
+    }
+    if (workers.empty()) render_tiles(queue, area, spp, image, probes, bad);
     if (settings.progress) {
         ProgressBar bar(queue.tiles.size());
         while (queue.done.load() < queue.tiles.size()) {
@@ -276,7 +283,7 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     stats.width = image.width;
     stats.height = image.height;
     stats.samples_per_pixel = spp;
-    stats.threads = threads;
+    stats.threads = workers.empty() ? 1 : static_cast<int>(workers.size());
     stats.seconds = std::chrono::duration<double>(end - start).count();
     stats.probe_rays = probes.load();
     stats.bad_samples = bad.load();
