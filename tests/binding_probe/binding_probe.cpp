@@ -6,7 +6,11 @@
 #include "host/host_binding.h"
 #include "host/host_interface.h"
 
+#if defined(_WIN32)
+#define PROBE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 PROBE_EXPORT int32_t probe_query(int32_t code, void* result, void* extra) {
     return mi_query(code, nullptr, 0, result, extra);

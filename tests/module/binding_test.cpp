@@ -1,7 +1,6 @@
 // The binding layer as the host meets it: through the loaded module, and
 // through a probe library built from the same binding source for the
 // forwarders the shader itself never calls with these arguments.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,15 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "support/dynamic_library.h"
 #include "support/scripted_host.h"
 
 namespace vosh::test {
 namespace {
 
-void* own_handle() {
-    static void* const handle = dlopen(nullptr, RTLD_NOW);
-    return handle;
-}
+void* own_handle() { return own_module(); }
+
+// A library that has none of the host's operations.
+#if defined(_WIN32)
+constexpr const char* kForeignLibrary = "kernel32.dll";
+#else
+constexpr const char* kForeignLibrary = "libm.so.6";
+#endif
 
 struct Probe {
     SetModuleHandleFn set_module_handle = nullptr;
@@ -30,12 +34,13 @@ struct Probe {
 const Probe& probe() {
     static const Probe loaded = [] {
         Probe p;
-        void* lib = dlopen(VOSH_BINDING_PROBE_PATH, RTLD_NOW | RTLD_LOCAL);
+        void* lib = open_library(VOSH_BINDING_PROBE_PATH);
         if (!lib) return p;
-        p.set_module_handle = reinterpret_cast<SetModuleHandleFn>(dlsym(lib, "miSetModuleHandle"));
-        p.query = reinterpret_cast<decltype(p.query)>(dlsym(lib, "probe_query"));
-        p.warning = reinterpret_cast<decltype(p.warning)>(dlsym(lib, "probe_warning"));
-        p.resolve = reinterpret_cast<decltype(p.resolve)>(dlsym(lib, "probe_resolve"));
+        p.set_module_handle =
+            reinterpret_cast<SetModuleHandleFn>(find_symbol(lib, "miSetModuleHandle"));
+        p.query = reinterpret_cast<decltype(p.query)>(find_symbol(lib, "probe_query"));
+        p.warning = reinterpret_cast<decltype(p.warning)>(find_symbol(lib, "probe_warning"));
+        p.resolve = reinterpret_cast<decltype(p.resolve)>(find_symbol(lib, "probe_resolve"));
         if (p.set_module_handle) p.set_module_handle(own_handle());
         return p;
     }();
@@ -113,7 +118,7 @@ TEST_F(Binding, BoundToTheHostNothingIsWritten) {
 // A handle for a library that has none of the host's operations; the table
 // filled from the executable is emptied, so the next call looks up there.
 TEST_F(Binding, MissingOperationStopsTheProcessWithBothLines) {
-    void* math_library = dlopen("libm.so.6", RTLD_NOW);
+    void* math_library = open_library(kForeignLibrary);
     ASSERT_NE(math_library, nullptr);
     init_and_exit();  // every operation resolved in the executable
     const std::string expected = "dlsym failed on \"mi_mem_int_allocate\" \\(handle: " +
@@ -175,6 +180,13 @@ TEST_F(Binding, HostReceivesTheFinishedWarningText) {
 // Only the five entry points are visible, and nothing is imported from the
 // host: every host operation is found through the handle at run time.
 TEST(ModuleSymbols, ExportsExactlyTheEntryPointsAndImportsNoHostOperation) {
+#if defined(_WIN32)
+    // The loaded image's own export and import tables.
+    const auto symbols = [](const char* which) {
+        return std::string(which) == "--defined-only" ? exported_names(module().handle)
+                                                      : imported_names(module().handle);
+    };
+#else
     const auto symbols = [](const char* options) {
         std::vector<std::string> names;
         const std::string command = std::string("nm -D ") + options + " '" + module_path() + "'";
@@ -189,6 +201,7 @@ TEST(ModuleSymbols, ExportsExactlyTheEntryPointsAndImportsNoHostOperation) {
         pclose(pipe);
         return names;
     };
+#endif
 
     auto exported = symbols("--defined-only");
     std::sort(exported.begin(), exported.end());

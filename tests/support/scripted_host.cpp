@@ -1,13 +1,12 @@
 #include "support/scripted_host.h"
 
-#include <dlfcn.h>
-
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 #include "host/host_interface.h"
+#include "support/dynamic_library.h"
 
 namespace vosh::test {
 namespace {
@@ -114,17 +113,18 @@ const char* module_path() { return VOSH_MODULE_PATH; }
 const LoadedModule& module() {
     static const LoadedModule loaded = [] {
         LoadedModule m;
-        m.handle = dlopen(module_path(), RTLD_NOW | RTLD_LOCAL);
+        m.handle = open_library(module_path());
         if (!m.handle) {
-            std::fprintf(stderr, "cannot load %s: %s\n", module_path(), dlerror());
+            std::fprintf(stderr, "cannot load %s: %s\n", module_path(), library_error().c_str());
             std::abort();
         }
-        m.set_module_handle = reinterpret_cast<SetModuleHandleFn>(dlsym(m.handle, "miSetModuleHandle"));
-        m.version = reinterpret_cast<VersionFn>(dlsym(m.handle, "vosh_occlusion_version"));
-        m.init = reinterpret_cast<InitFn>(dlsym(m.handle, "vosh_occlusion_init"));
-        m.exit = reinterpret_cast<ExitFn>(dlsym(m.handle, "vosh_occlusion_exit"));
-        m.shade = reinterpret_cast<ShadeFn>(dlsym(m.handle, "vosh_occlusion"));
-        if (m.set_module_handle) m.set_module_handle(dlopen(nullptr, RTLD_NOW));
+        m.set_module_handle =
+            reinterpret_cast<SetModuleHandleFn>(find_symbol(m.handle, "miSetModuleHandle"));
+        m.version = reinterpret_cast<VersionFn>(find_symbol(m.handle, "vosh_occlusion_version"));
+        m.init = reinterpret_cast<InitFn>(find_symbol(m.handle, "vosh_occlusion_init"));
+        m.exit = reinterpret_cast<ExitFn>(find_symbol(m.handle, "vosh_occlusion_exit"));
+        m.shade = reinterpret_cast<ShadeFn>(find_symbol(m.handle, "vosh_occlusion"));
+        if (m.set_module_handle) m.set_module_handle(own_module());
         return m;
     }();
     return loaded;
@@ -253,6 +253,7 @@ int32_t mi_sample(double* sample, int32_t* counter, RenderState*, uint32_t dimen
     ScriptedHost& h = host();
     h.record(format("mi_sample(%u)", dimension));
     if (h.sampler_refuses || *counter < 0 || static_cast<uint32_t>(*counter) >= *count) return 0;
+    if (h.sampler_limit >= 0 && *counter >= h.sampler_limit) return 0;
     const uint32_t i = static_cast<uint32_t>(*counter);
     if (h.sample_pairs.empty()) {
         sample[0] = (i + 0.5) / *count;

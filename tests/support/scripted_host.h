@@ -54,6 +54,9 @@ struct ScriptedHost {
     // the counter reaches *count. Empty: a stratified default sequence.
     std::vector<std::array<double, 2>> sample_pairs;
     bool sampler_refuses = false;
+    // Refuses once the counter reaches this too, whatever *count asks for
+    // (negative: no limit), so an absurd count cannot run a test for ever.
+    int32_t sampler_limit = -1;
     // mi_trace_probe: answers in order, cycling (all misses when empty).
     std::vector<ProbeAnswer> probes;
     // Colours of the tracing operations; `ok` is what they return.
