@@ -55,8 +55,12 @@ void build_gather_settings(OcclusionInstance& instance, RenderState* state,
 void place_light(OcclusionInstance& instance) {
     const auto* record = static_cast<const unsigned char*>(mi_db_access(instance.light_tag));
     const Vector local_origin{0.0f, 0.0f, 0.0f};
-    mi_point_transform(&instance.light_position, &local_origin,
-                       reinterpret_cast<const float*>(record + light_matrix_offset));
+    // A host that has no record for the tag leaves the light at the world
+    // origin rather than handing its transform a pointer into nothing.
+    if (record) {
+        mi_point_transform(&instance.light_position, &local_origin,
+                           reinterpret_cast<const float*>(record + light_matrix_offset));
+    }
     mi_db_unpin(instance.light_tag);
 }
 

@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora in fuzz/corpus/: one input per shading mode for the
+entry fuzzer, and a few ordinary values per function for the math fuzzer.
+The byte layouts follow the readers in the two fuzzers."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+# The parameter block's fields in order, with their struct formats.
+LAYOUT = [
+    ('bright', '4f', (1, 1, 1, 1)), ('dark', '4f', (0, 0, 0, 1)), ('pass_through', 'i', 0),
+    ('sampling', 'i', 1), ('occlusion_in_alpha', 'i', 1), ('near_samples', 'i', 4),
+    ('far_samples', 'i', 16), ('near_threshold', 'f', 1.0), ('far_threshold', 'f', 20.0),
+    ('unused_60', 'i', 0), ('adaptive', 'i', 0), ('samples', 'i', 8), ('spread', 'f', 90.0),
+    ('near_distance', 'f', 0.0), ('far_distance', 'f', 10.0), ('override_normal', '3f', (0, 0, 0)),
+    ('bias_direction', '3f', (0, 1, 0)), ('light_bias', 'f', 0.0), ('reflective', 'i', 0),
+    ('gamma', 'f', 1.0), ('bias', 'f', 0.5), ('gain', 'f', 0.5), ('occlusion_mode', 'i', 0),
+    ('color_strength', 'f', 1.0), ('hue_adjust', 'f', 0.0), ('saturation_adjust', 'f', 0.0),
+    ('value_adjust', 'f', 0.0), ('boost', 'f', 1.0), ('boost_threshold', 'f', 0.5),
+    ('boost_power', 'f', 1.0), ('bent_normals', 'i', 0), ('bent_color_mix', 'i', 0),
+    ('output_space', 'i', 0), ('bent_relative', 'i', 0), ('final_gather', 'i', 0),
+    ('fg_override', 'i', 0), ('fg_rays', 'i', 16), ('fg_largest_radius', 'f', 1.0),
+    ('fg_smallest_radius', 'f', 0.1), ('fg_radii_in_pixels', 'i', 0), ('fg_filter', 'i', 0),
+    ('use_light', 'i', 0), ('secondary_bright', 'i', 0), ('ignore_self', 'i', 0),
+    ('unused_216', 'i', 0), ('unused_220', 'i', 0), ('light', 'I', 0),
+]
+
+
+def params(**changes):
+    out = b''
+    for name, fmt, default in LAYOUT:
+        value = changes.pop(name, default)
+        out += struct.pack('<' + fmt, *(value if isinstance(value, tuple) else (value,)))
+    assert not changes, changes
+    assert len(out) == 228, len(out)
+    return out
+
+
+def entry_input(block, *, light=False, pairs=8, hits=(1.0, 5.0, 20.0), material=False,
+                self_shader=False, ray_kind=0, opacity=1.0, output_space=0, mydata=None):
+    out = block + bytes([1 if light else 0])
+    out += bytes([pairs, pairs])
+    for i in range(pairs):
+        out += struct.pack('<2d', (i + 0.5) / pairs, (i * 0.618) % 1.0)
+    out += bytes([len(hits)])
+    for d in hits:
+        out += struct.pack('<BdBB', 1, d, 1 if material else 0, 1)
+    out += struct.pack('<i3fd', ray_kind, 0, 0, -1, 3.0)
+    out += struct.pack('<3f3f2fB', 0, 0, 1, 0, 0, 0, 1.0, 1.5, 0)
+    out += struct.pack('<Bbhh', 1, 2, 64, 48)
+    for colour in ((0.2, 0.3, 0.4, 1), (0.5, 0.5, 0.5, 1), (0.1, 0.1, 0.1, 1)):
+        out += struct.pack('<B4f', 1, *colour)
+    out += struct.pack('<4f4f4f', 0.8, 0.9, 1.0, 1, 0.3, 0.3, 0.3, 1, 1.0, 0.2, 0.1, 1)
+    out += struct.pack('<B3f3f3f', 1, 0, 0, -1, 0, 0, 1, 0.3, 0.4, 0.8)
+    out += bytes([1 if light else 0, 0])  # instance item, positional kind
+    if light:
+        matrix = [1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 2, 3, 4, 1]
+        out += bytes([1]) + bytes(72) + struct.pack('<16f', *matrix)
+    else:
+        out += bytes([0])
+    out += bytes([1, 1 if self_shader else 0]) if material else bytes([0])
+    out += bytes([3])
+    out += bytes([1, mydata]) if mydata is not None else bytes([0])
+    out += struct.pack('<Q', 0)  # no connected parameters
+    out += struct.pack('<f', opacity)
+    return out
+
+
+def write(kind, name, data):
+    folder = os.path.join(HERE, 'corpus', kind)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), 'wb') as f:
+        f.write(data)
+
+
+def main():
+    write('shading_entry', 'plain', entry_input(params()))
+    write('shading_entry', 'bent_normals_raster',
+          entry_input(params(bent_normals=1, output_space=6, bent_relative=1)))
+    write('shading_entry', 'environment_tint',
+          entry_input(params(occlusion_mode=2, boost=2.0, hue_adjust=0.5)))
+    write('shading_entry', 'color_bleeding_self',
+          entry_input(params(occlusion_mode=1, ignore_self=1), material=True, self_shader=True))
+    write('shading_entry', 'final_gather', entry_input(params(final_gather=1, fg_override=1)))
+    write('shading_entry', 'positional_light',
+          entry_input(params(use_light=1, light=7, light_bias=0.5), light=True))
+    write('shading_entry', 'see_through_shadow', entry_input(params(), ray_kind=4, opacity=0.25))
+    write('shading_entry', 'huge_samples', entry_input(params(samples=2**31 - 1, adaptive=0)))
+
+    write('shading_math', 'tone', bytes([0]) + struct.pack('<4f', 0.25, 2.2, 0.25, 0.8))
+    write('shading_math', 'colour',
+          bytes([1]) + struct.pack('<10f', 0.5, 0.5, 0.5, 1, 2, 0.25, 1, 1.5, 1, 1))
+    write('shading_math', 'cone', bytes([2]) + struct.pack('<4f2dd2f', 0, 0, 1, 0.5, 0.75, 0.25,
+                                                            5.0, 1.0, 10.0))
+    write('shading_math', 'count', bytes([3]) + struct.pack('<B3i2fd', 1, 8, 4, 16, 10, 20, 12.5))
+
+
+if __name__ == '__main__':
+    main()
