@@ -117,6 +117,27 @@ TEST(ClosedForm, FloorUnderCoaxialDiskMatchesViewFactor) {
     EXPECT_LT(std::fabs(e.mean_signed), 0.0005);
 }
 
+// Final gather: the host's cosine-weighted average of a white environment
+// over the open hemisphere is 1 - view factor, at the shader's ray count.
+TEST(ClosedForm, FinalGatherSeesTheOpenPartOfTheSky) {
+    const double radius = 0.8, height = 1.2;
+    json scene = top_view_scene(1, {{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius},
+                                    {"material", "occluder"}});
+    scene["environment"] = {{"color", {1, 1, 1}}};
+    json& params = scene["shaders"]["fraction"]["params"];
+    params["final_gather"] = true;
+    params["fg_override"] = true;
+    params["fg_rays"] = probes;
+    const Image image = render_in_process(scene);
+    const FloorError e = compare_floor(
+        image, [&](double x, double z) { return 1 - sphere_fraction(x, z, radius, height); });
+    // Measured at 1024 gather rays over 2180 floor pixels: mean absolute
+    // error 0.00135, mean signed error 0.000011, max 0.0069.
+    ASSERT_GT(e.pixels, image_size * image_size / 2);
+    EXPECT_LT(e.mean_abs, 0.0025) << "max " << e.max_abs;
+    EXPECT_LT(std::fabs(e.mean_signed), 0.0005);
+}
+
 TEST(ClosedForm, OpenFloorIsBrightAndEnclosedFloorIsDark) {
     json open = top_view_scene(64, {{"shape", "sphere"}, {"center", {0, -5, 0}}, {"radius", 1},
                                     {"material", "occluder"}});

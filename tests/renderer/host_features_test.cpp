@@ -166,6 +166,33 @@ TEST_P(BleedingSources, BlockedDirectionsTakeTheHitShadersColour) {
 
 INSTANTIATE_TEST_SUITE_P(HostFeatures, BleedingSources, ::testing::Values("red", "red_occlusion"));
 
+// A pass-through surface answers black and lets what lies behind show in
+// proportion to its transparency.
+TEST(HostFeatures, PassThroughShowsWhatLiesBehind) {
+    json glass = fraction_params(4);
+    glass["pass_through"] = true;
+    const json scene = {
+        {"camera",
+         {{"type", "orthographic"}, {"position", {0, 5, 0}}, {"look_at", {0, 0, 0}}, {"up", {0, 0, -1}},
+          {"width", 2}, {"resolution", {8, 8}}}},
+        {"shaders",
+         {{"glass", {{"type", "vosh_occlusion"}, {"params", glass}}},
+          {"paint", {{"type", "constant"}, {"params", {{"color", {0.2, 0.4, 0.8}}}}}}}},
+        {"materials", {{"pane", {{"shader", "glass"}, {"opacity", 0.25}}}, {"floor", {{"shader", "paint"}}}}},
+        {"objects",
+         {{{"shape", "quad"}, {"corner", {-5, 0, -5}}, {"edge1", {0, 0, 10}}, {"edge2", {10, 0, 0}},
+           {"material", "floor"}},
+          {{"shape", "quad"}, {"corner", {-5, 1, -5}}, {"edge1", {0, 0, 10}}, {"edge2", {10, 0, 0}},
+           {"material", "pane"}}}}};
+    const Image image = render_in_process(scene);
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        ASSERT_FLOAT_EQ(image.rgba[i], 0.75f * 0.2f);
+        ASSERT_FLOAT_EQ(image.rgba[i + 1], 0.75f * 0.4f);
+        ASSERT_FLOAT_EQ(image.rgba[i + 2], 0.75f * 0.8f);
+        ASSERT_FLOAT_EQ(image.rgba[i + 3], 1.0f);
+    }
+}
+
 // With spread 0 and light_bias 1 every probe runs straight at the light, so
 // the floor reads 1 exactly where a ball hides the light and 0 elsewhere.
 struct LightCase {
