@@ -319,6 +319,8 @@ bool SceneGeometry::intersect(Vec3 origin, Vec3 direction, double max_distance, 
 const Mat4& SceneGeometry::to_world(uint32_t object) const { return impl_->objects[object].to_world; }
 const Mat4& SceneGeometry::to_object(uint32_t object) const { return impl_->objects[object].to_object; }
 
+RTCSceneTy* SceneGeometry::native_scene() const { return impl_->scene; }
+
 bool SceneGeometry::is_planar(uint32_t object) const {
     return impl_->objects[object].shape != ShapeKind::sphere;
 }

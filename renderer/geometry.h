@@ -12,6 +12,8 @@
 #include "renderer/math3.h"
 #include "renderer/scene.h"
 
+struct RTCSceneTy;  // the ray tracer's scene handle
+
 namespace vosh::render {
 
 struct SurfaceHit {
@@ -51,6 +53,9 @@ public:
     const Mat4& to_object(uint32_t object) const;
 
     bool is_planar(uint32_t object) const;
+
+    // The built ray-tracer scene, for benchmarks that trace it directly.
+    RTCSceneTy* native_scene() const;
 
 private:
     struct Impl;

@@ -158,7 +158,11 @@ int32_t mi_sample(double* sample, int32_t* counter, RenderState* state, uint32_t
     // Pairs of dimensions beyond the first come from sequences of their own.
     for (uint32_t d = 0; d < dimension; d += 2) {
         double pair[2];
-        sobol_owen_2d(index, d == 0 ? seed : sampler_seed(seed, d, 0, 0x9e3779b9u), pair);
+        const uint32_t pair_seed = d == 0 ? seed : sampler_seed(seed, d, 0, 0x9e3779b9u);
+        if (render_hooks.sample_point)
+            render_hooks.sample_point(index, pair_seed, pair);
+        else
+            sobol_owen_2d(index, pair_seed, pair);
         sample[d] = pair[0];
         if (d + 1 < dimension) sample[d + 1] = pair[1];
     }
@@ -177,6 +181,7 @@ int32_t mi_trace_probe(RenderState* state, const Vector* direction, const Vector
     const Vec3 o = offset_origin(s, to_vec3(*origin), d);
     HostState& child = s.thread->state_at(s.depth + 1);
     state->child_state = &child.rs;
+    if (render_hooks.probe_traced) render_hooks.probe_traced(o, d, s.falloff_stop);
     SurfaceHit hit;
     if (!trace_from(s, o, d, s.falloff_stop, hit)) return 0;
     describe_hit(child, &s, o, d, hit, host_ray::probe);

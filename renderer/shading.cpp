@@ -163,6 +163,8 @@ bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out) {
     return true;
 }
 
+RenderHooks render_hooks;
+
 Color environment_radiance(Vec3 direction) {
     return environment_lookup(context().scene->environment, direction);
 }

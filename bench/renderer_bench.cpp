@@ -1,0 +1,373 @@
+// vosh-render against the ray tracer's own limits, scaling with scene size
+// and threads, and noise against the closed-form answer. The executable is
+// the renderer (it links the renderer library, whose host operations it
+// exports) and renders in process.
+//
+// Throughput: one iteration renders the generated scene, then replays the
+// very probe rays that render traced (recorded by a hook in an untimed
+// render before) through two bare loops over the same ray-tracer scene with
+// the same number of threads: rtcIntersect1 with the same distance weighting,
+// and rtcOccluded1. All three run back to back, so each repetition gives a
+// paired ratio.
+#include <benchmark/benchmark.h>
+
+#include <embree3/rtcore.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/scene_generator.h"
+#include "renderer/geometry.h"
+#include "renderer/render.h"
+#include "renderer/scene_loader.h"
+#include "renderer/shading.h"
+
+namespace vosh::bench {
+namespace {
+
+using render::Image;
+using render::RenderSettings;
+using render::RenderStats;
+using render::Scene;
+using render::ShaderDeclaration;
+using render::Vec3;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "renderer_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+const ShaderDeclaration& declaration() {
+    static const ShaderDeclaration decl = [] {
+        const std::string module = VOSH_MODULE_PATH;
+        const std::string path = module.substr(0, module.find_last_of('/')) + "/vosh_occlusion.decl.json";
+        ShaderDeclaration d;
+        std::string error;
+        if (!render::load_declaration(path, d, error)) fail(error);
+        return d;
+    }();
+    return decl;
+}
+
+struct RenderOutcome {
+    double seconds = 0;  // the pixel loop, as vosh-render times it
+    uint64_t probe_rays = 0;
+    Image image;
+};
+
+RenderOutcome render(const Scene& scene, int threads) {
+    RenderSettings settings;
+    settings.module_path = VOSH_MODULE_PATH;
+    settings.threads = threads;
+    RenderOutcome out;
+    RenderStats stats;
+    std::string error;
+    if (!render::render_scene(scene, declaration(), settings, out.image, stats, error)) fail(error);
+    if (stats.bad_samples || stats.leaked_blocks) fail("render reported bad samples or leaks");
+    out.seconds = stats.seconds;
+    out.probe_rays = stats.probe_rays;
+    return out;
+}
+
+double mean_red(const Image& image) {
+    double sum = 0;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) sum += image.rgba[i];
+    return sum / (image.rgba.size() / 4);
+}
+
+// ---------------------------------------------------------------------------
+// Recording the probe rays of one render.
+
+struct RecordedRay {
+    float origin[3];
+    float direction[3];
+    float max_distance;
+};
+
+std::mutex g_record_mutex;
+std::vector<std::unique_ptr<std::vector<RecordedRay>>> g_record_buffers;
+std::atomic<int> g_record_generation{0};
+thread_local std::vector<RecordedRay>* t_record_buffer = nullptr;
+thread_local int t_record_generation = -1;
+
+void record_probe(Vec3 o, Vec3 d, double max_distance) {
+    const int generation = g_record_generation.load(std::memory_order_relaxed);
+    if (t_record_generation != generation) {
+        std::lock_guard<std::mutex> lock(g_record_mutex);
+        g_record_buffers.push_back(std::make_unique<std::vector<RecordedRay>>());
+        t_record_buffer = g_record_buffers.back().get();
+        t_record_generation = generation;
+    }
+    const float far = max_distance >= 3.0e38 ? INFINITY : static_cast<float>(max_distance);
+    t_record_buffer->push_back({{static_cast<float>(o.x), static_cast<float>(o.y), static_cast<float>(o.z)},
+                                {static_cast<float>(d.x), static_cast<float>(d.y), static_cast<float>(d.z)},
+                                far});
+}
+
+std::vector<RecordedRay> record_rays(const Scene& scene, int threads) {
+    g_record_buffers.clear();
+    g_record_generation.fetch_add(1);
+    render::render_hooks.probe_traced = record_probe;
+    render(scene, threads);
+    render::render_hooks.probe_traced = nullptr;
+    std::vector<RecordedRay> rays;
+    for (const auto& buffer : g_record_buffers) rays.insert(rays.end(), buffer->begin(), buffer->end());
+    g_record_buffers.clear();
+    return rays;
+}
+
+// ---------------------------------------------------------------------------
+// The bare loops.
+
+struct ReplayOutcome {
+    double seconds = 0;
+    double weight_sum = 0;
+};
+
+constexpr size_t replay_chunk = 4096;
+
+template <class TraceChunk>
+ReplayOutcome replay(const std::vector<RecordedRay>& rays, int threads, TraceChunk trace_chunk) {
+    std::atomic<size_t> next{0};
+    std::vector<double> sums(static_cast<size_t>(threads) * 8, 0.0);  // a cache line apart
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            double sum = 0;
+            for (size_t begin = next.fetch_add(replay_chunk); begin < rays.size();
+                 begin = next.fetch_add(replay_chunk))
+                sum += trace_chunk(rays.data() + begin, std::min(replay_chunk, rays.size() - begin));
+            sums[static_cast<size_t>(t) * 8] = sum;
+        });
+    for (std::thread& w : workers) w.join();
+    const auto end = std::chrono::steady_clock::now();
+    ReplayOutcome out;
+    out.seconds = std::chrono::duration<double>(end - start).count();
+    for (double s : sums) out.weight_sum += s;
+    return out;
+}
+
+inline void fill_ray(RTCRay& ray, const RecordedRay& r) {
+    ray.org_x = r.origin[0];
+    ray.org_y = r.origin[1];
+    ray.org_z = r.origin[2];
+    ray.dir_x = r.direction[0];
+    ray.dir_y = r.direction[1];
+    ray.dir_z = r.direction[2];
+    ray.tnear = 0.0f;
+    ray.tfar = r.max_distance;
+    ray.time = 0.0f;
+    ray.mask = 0xffffffffu;
+    ray.id = 0;
+    ray.flags = 0;
+}
+
+// Nearest hit, weighted as the shader weighs it (near 0, far the ray's range).
+ReplayOutcome replay_intersect(RTCScene scene, const std::vector<RecordedRay>& rays, int threads) {
+    return replay(rays, threads, [scene](const RecordedRay* chunk, size_t n) {
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        double sum = 0;
+        for (size_t i = 0; i < n; ++i) {
+            RTCRayHit rh;
+            fill_ray(rh.ray, chunk[i]);
+            rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+            rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+            rtcIntersect1(scene, &context, &rh);
+            if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) continue;
+            const double distance = rh.ray.tfar, far = chunk[i].max_distance;
+            sum += distance >= far ? 0.0 : 1.0 - distance / far;
+        }
+        return sum;
+    });
+}
+
+// Any hit: the bound for occlusion that needs no distance.
+ReplayOutcome replay_occluded(RTCScene scene, const std::vector<RecordedRay>& rays, int threads) {
+    return replay(rays, threads, [scene](const RecordedRay* chunk, size_t n) {
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        double blocked = 0;
+        for (size_t i = 0; i < n; ++i) {
+            RTCRay ray;
+            fill_ray(ray, chunk[i]);
+            rtcOccluded1(scene, &context, &ray);
+            blocked += ray.tfar < 0 ? 1.0 : 0.0;
+        }
+        return blocked;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Throughput, scaling and threads: one generated scene at a time, kept with
+// its ray-tracer scene and recorded rays while consecutive runs use it.
+
+struct Prepared {
+    size_t wanted_triangles = 0;
+    int resolution = 0;
+    size_t triangles = 0;
+    Scene scene;
+    render::SceneGeometry geometry;
+    std::vector<RecordedRay> rays;
+};
+
+// The rays do not depend on the thread count (the sampler seeds by pixel);
+// they are recorded with two threads, in the order each thread traced them.
+Prepared& prepared(size_t wanted_triangles, int resolution) {
+    static std::unique_ptr<Prepared> current;
+    if (current && current->wanted_triangles == wanted_triangles && current->resolution == resolution)
+        return *current;
+    current.reset();
+    auto p = std::make_unique<Prepared>();
+    p->wanted_triangles = wanted_triangles;
+    p->resolution = resolution;
+    SceneSpec spec;
+    spec.triangles = wanted_triangles;
+    spec.resolution = resolution;
+    std::string error;
+    if (!generate_scene(spec, declaration(), p->scene, p->triangles, error)) fail(error);
+    if (!p->geometry.build(p->scene, error)) fail(error);
+    p->rays = record_rays(p->scene, 2);
+    current = std::move(p);
+    return *current;
+}
+
+void bench_throughput(benchmark::State& state, size_t wanted_triangles, int resolution, int threads) {
+    Prepared& p = prepared(wanted_triangles, resolution);
+    RTCScene scene = p.geometry.native_scene();
+    const double rays = static_cast<double>(p.rays.size());
+    double render_rate = 0, intersect_rate = 0, occluded_rate = 0;
+    double render_occlusion = 0, replay_occlusion = 0;
+    for (auto _ : state) {
+        const RenderOutcome r = render(p.scene, threads);
+        const ReplayOutcome hit = replay_intersect(scene, p.rays, threads);
+        const ReplayOutcome any = replay_occluded(scene, p.rays, threads);
+        if (r.probe_rays != p.rays.size()) fail("the render traced other rays than were recorded");
+        state.SetIterationTime(r.seconds);
+        render_rate = rays / r.seconds;
+        intersect_rate = rays / hit.seconds;
+        occluded_rate = rays / any.seconds;
+        // The image is 1 - occlusion (bright 1, dark 0, one shading call per
+        // pixel, every pixel on a surface), so its mean checks the replay.
+        render_occlusion = 1.0 - mean_red(r.image);
+        replay_occlusion = hit.weight_sum / rays;
+    }
+    state.counters["triangles"] = static_cast<double>(p.triangles);
+    state.counters["probe_rays"] = rays;
+    state.counters["render_rays_per_s"] = render_rate;
+    state.counters["intersect_rays_per_s"] = intersect_rate;
+    state.counters["occluded_rays_per_s"] = occluded_rate;
+    state.counters["render_ns_per_ray"] = 1e9 / render_rate;
+    state.counters["intersect_ns_per_ray"] = 1e9 / intersect_rate;
+    state.counters["render_vs_intersect"] = render_rate / intersect_rate;
+    state.counters["render_vs_occluded"] = render_rate / occluded_rate;
+    state.counters["render_mean_occlusion"] = render_occlusion;
+    state.counters["replay_mean_occlusion"] = replay_occlusion;
+}
+
+// ---------------------------------------------------------------------------
+// Noise against cost on the floor under a sphere.
+
+// Independent uniform pairs: a strong hash of (sequence, index).
+uint64_t mix64(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+void random_point(uint32_t index, uint32_t seed, double out[2]) {
+    const uint64_t a = mix64((static_cast<uint64_t>(seed) << 32 | index) + 0x9e3779b97f4a7c15ull);
+    const uint64_t b = mix64(a + 0x9e3779b97f4a7c15ull);
+    out[0] = static_cast<double>(a >> 11) * 0x1.0p-53;
+    out[1] = static_cast<double>(b >> 11) * 0x1.0p-53;
+}
+
+constexpr int noise_resolution = 128;
+
+void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
+    Scene scene;
+    std::string error;
+    if (!render::parse_scene(floor_under_sphere_scene(noise_resolution, directions), "floor scene", ".",
+                             declaration(), scene, error))
+        fail(error);
+    render::render_hooks.sample_point = random_pairs ? random_point : nullptr;
+    double rms = 0, bias = 0;
+    int pixels = 0;
+    for (auto _ : state) {
+        const RenderOutcome r = render(scene, 2);
+        state.SetIterationTime(r.seconds);
+        double squares = 0, signed_sum = 0;
+        pixels = 0;
+        for (int py = 0; py < noise_resolution; ++py)
+            for (int px = 0; px < noise_resolution; ++px) {
+                const float value = r.image.rgba[(static_cast<size_t>(py) * noise_resolution + px) * 4];
+                if (value < 0) continue;  // the sphere itself
+                const double x = ((px + 0.5) / noise_resolution * 2 - 1) * floor_view_width / 2;
+                const double z = ((py + 0.5) / noise_resolution * 2 - 1) * floor_view_width / 2;
+                const double error_here = value - floor_under_sphere_fraction(x, z);
+                squares += error_here * error_here;
+                signed_sum += error_here;
+                ++pixels;
+            }
+        rms = std::sqrt(squares / pixels);
+        bias = signed_sum / pixels;
+    }
+    render::render_hooks.sample_point = nullptr;
+    state.counters["rms_error"] = rms;
+    state.counters["mean_error"] = bias;
+    state.counters["floor_pixels"] = pixels;
+    state.counters["directions"] = directions;
+}
+
+// One untimed render of a generated scene, for a profiler:
+//   bench_renderer --profile-render TRIANGLES RESOLUTION THREADS
+int profile_render(const char* triangles, const char* resolution, const char* threads) {
+    SceneSpec spec;
+    spec.triangles = std::strtoul(triangles, nullptr, 10);
+    spec.resolution = std::atoi(resolution);
+    Scene scene;
+    size_t made = 0;
+    std::string error;
+    if (!generate_scene(spec, declaration(), scene, made, error)) fail(error);
+    const RenderOutcome r = render(scene, std::atoi(threads));
+    std::printf("%zu triangles, %llu probe rays, %.3f s, %.3f M rays/s\n", made,
+                static_cast<unsigned long long>(r.probe_rays), r.seconds, r.probe_rays / r.seconds / 1e6);
+    return 0;
+}
+
+}  // namespace
+}  // namespace vosh::bench
+
+int main(int argc, char** argv) {
+    using namespace vosh::bench;
+    if (argc == 5 && std::string(argv[1]) == "--profile-render") return profile_render(argv[2], argv[3], argv[4]);
+    const auto add = [](const std::string& name, auto&& fn, auto... args) {
+        benchmark::RegisterBenchmark(name.c_str(), fn, args...)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    };
+    add("throughput/triangles:200000/res:512/threads:2", bench_throughput, size_t{200000}, 512, 2);
+    add("throughput/triangles:200000/res:512/threads:1", bench_throughput, size_t{200000}, 512, 1);
+    for (size_t n : {size_t{10000}, size_t{50000}, size_t{200000}, size_t{1000000}, size_t{2000000}})
+        add("scaling/triangles:" + std::to_string(n) + "/res:256/threads:2", bench_throughput, n, 256, 2);
+    for (int directions : {16, 64, 256}) {
+        add("noise/sampler/directions:" + std::to_string(directions), bench_noise, false, directions);
+        add("noise/random/directions:" + std::to_string(directions), bench_noise, true, directions);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
