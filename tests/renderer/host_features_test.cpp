@@ -166,6 +166,43 @@ TEST_P(BleedingSources, BlockedDirectionsTakeTheHitShadersColour) {
 
 INSTANTIATE_TEST_SUITE_P(HostFeatures, BleedingSources, ::testing::Values("red", "red_occlusion"));
 
+// A square read from an OBJ file (and moved by a transform) occludes the
+// floor as the same square given as a quad does.
+TEST(HostFeatures, MeshFromFileOccludesLikeTheSameQuad) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/square.obj",
+               "v -0.5 0 -0.5\nv 0.5 0 -0.5\nv 0.5 0 0.5\nv -0.5 0 0.5\nf 1 2 3\nf 1 3 4\n");
+    const auto scene_with = [](const json& square) {
+        return json{
+            {"camera",
+             {{"type", "orthographic"}, {"position", {0, 10, 0}}, {"look_at", {0, 0, 0}}, {"up", {0, 0, -1}},
+              {"width", 4}, {"resolution", {24, 24}}}},
+            {"shaders",
+             {{"occ", {{"type", "vosh_occlusion"}, {"params", fraction_params(256)}}},
+              {"marker", {{"type", "constant"}, {"params", {{"color", {-1, -1, -1}}}}}}}},
+            {"materials", {{"floor", {{"shader", "occ"}}}, {"lid", {{"shader", "marker"}}}}},
+            {"objects",
+             {{{"shape", "quad"}, {"corner", {-5, 0, -5}}, {"edge1", {0, 0, 10}}, {"edge2", {10, 0, 0}},
+               {"material", "floor"}},
+              square}}};
+    };
+    const Image from_file = render_in_process(
+        scene_with({{"shape", "mesh"}, {"file", "square.obj"}, {"material", "lid"},
+                    {"transform", {{"scale", 2}, {"translate", {0, 0.6, 0}}}}}),
+        {}, dir);
+    const Image as_quad = render_in_process(scene_with({{"shape", "quad"}, {"corner", {-1, 0.6, -1}},
+                                                        {"edge1", {2, 0, 0}}, {"edge2", {0, 0, 2}},
+                                                        {"material", "lid"}}));
+    ASSERT_EQ(from_file.rgba.size(), as_quad.rgba.size());
+    int floor_pixels = 0;
+    for (size_t i = 0; i < as_quad.rgba.size(); i += 4) {
+        if (as_quad.rgba[i] == -1.0f) continue;
+        ++floor_pixels;
+        EXPECT_NEAR(from_file.rgba[i], as_quad.rgba[i], 1e-6) << "pixel " << i / 4;
+    }
+    EXPECT_GT(floor_pixels, 300);
+}
+
 // A pass-through surface answers black and lets what lies behind show in
 // proportion to its transparency.
 TEST(HostFeatures, PassThroughShowsWhatLiesBehind) {
