@@ -203,6 +203,39 @@ TEST(HostFeatures, MeshFromFileOccludesLikeTheSameQuad) {
     EXPECT_GT(floor_pixels, 300);
 }
 
+// The environment image is latitude-longitude: red encodes the column
+// (u), green the row (v), so a ray that leaves the scene reads back where
+// it looked.
+TEST(HostFeatures, EnvironmentImageIsLatitudeLongitude) {
+    const std::string dir = scratch_dir();
+    Image sky;
+    sky.width = 64;
+    sky.height = 32;
+    for (int y = 0; y < sky.height; ++y)
+        for (int x = 0; x < sky.width; ++x)
+            for (float v : {(x + 0.5f) / sky.width, (y + 0.5f) / sky.height, 0.0f, 1.0f})
+                sky.rgba.push_back(v);
+    std::string error;
+    ASSERT_TRUE(write_image_atomic(sky, dir + "/sky.exr", error)) << error;
+    struct Look {
+        double dx, dy, dz, u, v;
+    };
+    for (const Look& l : {Look{0, 0, -1, 0.5, 0.5}, Look{1, 0, 0, 0.75, 0.5}, Look{-1, 0, 0, 0.25, 0.5},
+                          Look{0, 0.70710678, -0.70710678, 0.5, 0.25}, Look{0, -1, 0.001, 1.0, 1.0}}) {
+        const json scene = {{"camera",
+                             {{"type", "perspective"}, {"position", {0, 0, 0}}, {"look_at", {l.dx, l.dy, l.dz}},
+                              {"up", {0, 1, 1e-3}}, {"resolution", {1, 1}}}},
+                            {"environment", {{"image", "sky.exr"}}}};
+        const Image image = render_in_process(scene, {}, dir);
+        ASSERT_EQ(image.rgba.size(), 4u);
+        // Half a texel of slack where the lookup clamps at the poles.
+        if (l.v < 1) {
+            EXPECT_NEAR(image.rgba[0], l.u, 1e-3) << l.dx << " " << l.dy << " " << l.dz;
+        }
+        EXPECT_NEAR(image.rgba[1], l.v, 0.5 / sky.height + 1e-3) << l.dx << " " << l.dy << " " << l.dz;
+    }
+}
+
 // A pass-through surface answers black and lets what lies behind show in
 // proportion to its transparency.
 TEST(HostFeatures, PassThroughShowsWhatLiesBehind) {
