@@ -1,7 +1,5 @@
 #include "renderer/sampler.h"
 
-#include <array>
-
 namespace vosh::render {
 
 namespace {
@@ -20,12 +18,11 @@ uint32_t hash_combine(uint32_t seed, uint32_t value) {
     return mix32(seed ^ mix32(value + 0x9e3779b9u));
 }
 
-uint32_t reverse_bits(uint32_t x) {
+inline uint32_t reverse_bits(uint32_t x) {
     x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
     x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
     x = ((x >> 4) & 0x0f0f0f0fu) | ((x & 0x0f0f0f0fu) << 4);
-    x = ((x >> 8) & 0x00ff00ffu) | ((x & 0x00ff00ffu) << 8);
-    return (x >> 16) | (x << 16);
+    return __builtin_bswap32(x);
 }
 
 // Laine-Karras style permutation: each output bit depends only on the input
@@ -40,24 +37,20 @@ uint32_t laine_karras_permutation(uint32_t x, uint32_t seed) {
     return x;
 }
 
-uint32_t nested_uniform_scramble(uint32_t x, uint32_t seed) {
-    return reverse_bits(laine_karras_permutation(reverse_bits(x), seed));
-}
-
-// Direction numbers of the second Sobol' dimension (polynomial x + 1):
-// v0 = 1/2, v(i) = v(i-1) xor v(i-1)/2, as 32-bit fractions.
-constexpr std::array<uint32_t, 32> sobol_dimension_1 = [] {
-    std::array<uint32_t, 32> v{};
-    v[0] = 0x80000000u;
-    for (int i = 1; i < 32; ++i) v[i] = v[i - 1] ^ (v[i - 1] >> 1);
-    return v;
-}();
-
-uint32_t sobol_1(uint32_t index) {
-    uint32_t x = 0;
-    for (int bit = 0; index != 0; ++bit, index >>= 1)
-        if (index & 1u) x ^= sobol_dimension_1[bit];
-    return x;
+// The second Sobol' dimension (polynomial x + 1) has direction numbers
+// v0 = 1/2, v(i) = v(i-1) xor v(i-1)/2: row i of Pascal's triangle mod 2.
+// By Lucas' theorem C(i, j) is odd exactly when the bits of j are among
+// those of i, so output digit j (counted from the binary point) is the xor
+// of the index bits i that contain j. This returns those digits in bit-reversed
+// order (digit j at bit j), five shift-and-mask steps instead of one step
+// per index bit.
+inline uint32_t sobol_1_reversed(uint32_t index) {
+    index ^= (index >> 1) & 0x55555555u;
+    index ^= (index >> 2) & 0x33333333u;
+    index ^= (index >> 4) & 0x0f0f0f0fu;
+    index ^= (index >> 8) & 0x00ff00ffu;
+    index ^= (index >> 16) & 0x0000ffffu;
+    return index;
 }
 
 // 24 bits: exact in single precision, so a value never rounds up to 1.
@@ -73,12 +66,17 @@ uint32_t sampler_seed(uint32_t pixel_x, uint32_t pixel_y, uint32_t pixel_sample,
     return hash_combine(h, call_index);
 }
 
+// A nested uniform scramble of a digit string is
+// reverse(laine_karras_permutation(reverse(x))). The van der Corput value of
+// an index is its bit reversal and the Sobol' value is the reversal of
+// sobol_1_reversed, so the reversals around those two cancel.
 void sobol_owen_2d(uint32_t index, uint32_t seed, double out[2]) {
-    const uint32_t shuffled = nested_uniform_scramble(index, hash_combine(seed, 0u));
-    const uint32_t x = reverse_bits(shuffled);  // van der Corput
-    const uint32_t y = sobol_1(shuffled);
-    out[0] = to_unit(nested_uniform_scramble(x, hash_combine(seed, 1u)));
-    out[1] = to_unit(nested_uniform_scramble(y, hash_combine(seed, 2u)));
+    const uint32_t shuffled =
+        reverse_bits(laine_karras_permutation(reverse_bits(index), hash_combine(seed, 0u)));
+    const uint32_t x = laine_karras_permutation(shuffled, hash_combine(seed, 1u));
+    const uint32_t y = laine_karras_permutation(sobol_1_reversed(shuffled), hash_combine(seed, 2u));
+    out[0] = to_unit(reverse_bits(x));
+    out[1] = to_unit(reverse_bits(y));
 }
 
 }  // namespace vosh::render
