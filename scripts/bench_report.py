@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Summarises the JSON output of the two benchmark executables: medians and
+spread (min..max) over the repetitions, and the ratios the targets are set on.
+Usage: bench_report.py MODULE_JSON RENDERER_JSON (either may be '-' to skip)."""
+import json
+import math
+import statistics
+import sys
+from collections import defaultdict
+
+
+def runs(path):
+    """name -> list of per-repetition records (aggregates dropped)."""
+    with open(path) as f:
+        doc = json.load(f)
+    grouped = defaultdict(list)
+    for b in doc["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        grouped[b["run_name"]].append(b)
+    return doc.get("context", {}), grouped
+
+
+def med(values):
+    return statistics.median(values)
+
+
+def spread(values, fmt):
+    return f"{fmt(med(values))} [{fmt(min(values))}..{fmt(max(values))}]"
+
+
+def context_line(ctx):
+    load = ctx.get("load_avg", [])
+    loads = ", ".join(f"{x:.2f}" for x in load)
+    return (f"{ctx.get('date', '?')}, {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz, "
+            f"load average at start {loads}")
+
+
+def module_report(path):
+    ctx, grouped = runs(path)
+    print("## Module overhead per direction (ns per direction, CPU time)")
+    print(f"{context_line(ctx)}; repetitions: {len(next(iter(grouped.values())))}")
+    print()
+    print("| mode | directions | module | reference | module / reference |")
+    print("|---|---|---|---|---|")
+    order = ["plain", "bent_normals", "environment_tint", "color_bleeding"]
+    for mode in order:
+        for n in (16, 64, 256):
+            m = grouped.get(f"module/{mode}/{n}")
+            r = grouped.get(f"reference/{mode}/{n}")
+            if not m or not r:
+                continue
+            mv = [b["ns_per_direction"] * 1e9 for b in m]
+            rv = [b["ns_per_direction"] * 1e9 for b in r]
+            by_rep_m = {b.get("repetition_index", i): v for i, (b, v) in enumerate(zip(m, mv))}
+            by_rep_r = {b.get("repetition_index", i): v for i, (b, v) in enumerate(zip(r, rv))}
+            paired = [by_rep_m[k] / by_rep_r[k] for k in by_rep_m if k in by_rep_r]
+            ratio = med(mv) / med(rv)
+            ns = lambda v: f"{v:.2f}"
+            print(f"| {mode} | {n} | {spread(mv, ns)} | {spread(rv, ns)} | "
+                  f"{ratio:.3f} (paired {min(paired):.3f}..{max(paired):.3f}) |")
+    # Per-call and per-direction cost from the 16 and 256 direction runs.
+    print()
+    print("Linear fit t(n) = per_call + n * per_direction from the medians at 16 and 256 directions:")
+    print()
+    print("| mode | module per call (ns) | module per direction (ns) | reference per call | reference per direction |")
+    print("|---|---|---|---|---|")
+    for mode in order:
+        fits = []
+        for who in ("module", "reference"):
+            a = grouped.get(f"{who}/{mode}/16")
+            b = grouped.get(f"{who}/{mode}/256")
+            if not a or not b:
+                break
+            t16 = med([x["ns_per_direction"] * 1e9 for x in a]) * 16
+            t256 = med([x["ns_per_direction"] * 1e9 for x in b]) * 256
+            slope = (t256 - t16) / 240
+            fits.append((t16 - 16 * slope, slope))
+        if len(fits) == 2:
+            print(f"| {mode} | {fits[0][0]:.1f} | {fits[0][1]:.2f} | {fits[1][0]:.1f} | {fits[1][1]:.2f} |")
+    print()
+
+
+def renderer_report(path):
+    ctx, grouped = runs(path)
+    reps = len(next(iter(grouped.values())))
+    print("## Renderer")
+    print(f"{context_line(ctx)}; repetitions: {reps}")
+    print()
+    mrays = lambda v: f"{v / 1e6:.3f}"
+    ratio = lambda v: f"{v:.3f}"
+    ns = lambda v: f"{v:.0f}"
+
+    def counter(name, key):
+        return [b[key] for b in grouped[name]]
+
+    print("### Throughput (M probe rays/s; ratios paired per repetition)")
+    print()
+    print("| run | rays | vosh-render | rtcIntersect1 loop | rtcOccluded1 loop | render/intersect | render/occluded | mean occlusion render / replay |")
+    print("|---|---|---|---|---|---|---|---|")
+    for name in sorted(n for n in grouped if n.startswith("throughput/")):
+        b0 = grouped[name][0]
+        print(f"| {name.replace('/iterations:1/manual_time', '')} | {int(b0['probe_rays'])} | "
+              f"{spread(counter(name, 'render_rays_per_s'), mrays)} | "
+              f"{spread(counter(name, 'intersect_rays_per_s'), mrays)} | "
+              f"{spread(counter(name, 'occluded_rays_per_s'), mrays)} | "
+              f"{spread(counter(name, 'render_vs_intersect'), ratio)} | "
+              f"{spread(counter(name, 'render_vs_occluded'), ratio)} | "
+              f"{b0['render_mean_occlusion']:.6f} / {b0['replay_mean_occlusion']:.6f} |")
+    t1 = [n for n in grouped if n.startswith("throughput/") and "/threads:1" in n]
+    t2 = [n for n in grouped if n.startswith("throughput/") and "/threads:2" in n]
+    if t1 and t2:
+        print()
+        for key, label in (("render_rays_per_s", "vosh-render"), ("intersect_rays_per_s", "rtcIntersect1 loop"),
+                           ("occluded_rays_per_s", "rtcOccluded1 loop")):
+            one, two = med(counter(t1[0], key)), med(counter(t2[0], key))
+            print(f"- 2 threads / 1 thread, {label}: {two / one:.3f} (medians {mrays(two)} / {mrays(one)} M rays/s)")
+
+    scaling = sorted((n for n in grouped if n.startswith("scaling/")),
+                     key=lambda n: grouped[n][0]["triangles"])
+    if scaling:
+        print()
+        print("### Scaling with scene size (ns per probe ray = 1 / throughput with 2 threads)")
+        print()
+        print("| triangles | vosh-render ns/ray | rtcIntersect1 ns/ray | render/intersect |")
+        print("|---|---|---|---|")
+        for name in scaling:
+            tri = int(grouped[name][0]["triangles"])
+            print(f"| {tri} | {spread(counter(name, 'render_ns_per_ray'), ns)} | "
+                  f"{spread(counter(name, 'intersect_ns_per_ray'), ns)} | "
+                  f"{spread(counter(name, 'render_vs_intersect'), ratio)} |")
+        first, last = scaling[0], scaling[-1]
+        n0, n1 = grouped[first][0]["triangles"], grouped[last][0]["triangles"]
+        doublings = math.log2(n1 / n0)
+        for key, label in (("render_ns_per_ray", "vosh-render"), ("intersect_ns_per_ray", "rtcIntersect1")):
+            a, b = med(counter(first, key)), med(counter(last, key))
+            print(f"- {label}: {a:.0f} -> {b:.0f} ns over {doublings:.1f} doublings of the triangle count, "
+                  f"{(b - a) / doublings:.1f} ns per doubling ({(b / a) ** (1 / doublings) - 1:+.1%} per doubling)")
+
+    noise = [n for n in grouped if n.startswith("noise/")]
+    if noise:
+        print()
+        print("### Noise against cost (floor under a sphere, RMS error against the closed form)")
+        print()
+        print("| directions | sampler RMS | random RMS | sampler / random | sampler render ms | random render ms |")
+        print("|---|---|---|---|---|---|")
+        for d in (16, 64, 256):
+            s = f"noise/sampler/directions:{d}/iterations:1/manual_time"
+            r = f"noise/random/directions:{d}/iterations:1/manual_time"
+            if s not in grouped or r not in grouped:
+                continue
+            srms, rrms = med(counter(s, "rms_error")), med(counter(r, "rms_error"))
+            st = [b["real_time"] for b in grouped[s]]
+            rt = [b["real_time"] for b in grouped[r]]
+            print(f"| {d} | {srms:.5f} | {rrms:.5f} | {srms / rrms:.3f} | {spread(st, ns)} | {spread(rt, ns)} |")
+    print()
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    if sys.argv[1] != "-":
+        module_report(sys.argv[1])
+    if sys.argv[2] != "-":
+        renderer_report(sys.argv[2])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
