@@ -37,7 +37,7 @@ struct LightDesc {
     Color color{1, 1, 1, 1};
 };
 
-enum class ShaderKind { occlusion, constant, checker };
+enum class ShaderKind { occlusion, constant, checker, normal_color };
 
 // One parameter of an occlusion shader fed by another shader.
 struct Connection {
@@ -53,7 +53,7 @@ struct ShaderDesc {
     // occlusion: the parameter block (declaration layout) and its connections
     std::vector<unsigned char> block;
     std::vector<Connection> connections;
-    // constant: color; checker: color, color2, scale
+    // constant: color; checker: color, color2, scale; normal_color: nothing
     Color color{1, 1, 1, 1};
     Color color2{0, 0, 0, 1};
     double scale = 1;

@@ -325,10 +325,16 @@ bool parse_shaders(const json& doc, const ShaderDeclaration& decl,
             } else if (shader.kind == ShaderKind::constant) {
                 return fail(error, json_child(ppath, "color"), "missing");
             }
+        } else if (type == "normal_color") {
+            shader.kind = ShaderKind::normal_color;
+            if (!params.is_null() && !expect_object(params, ppath, error)) return false;
+            if (!params.is_null() && !params.empty())
+                return fail(error, json_child(ppath, params.begin().key()),
+                            "a normal_color shader takes no parameters");
         } else {
             return fail(error, json_child(path, "type"),
                         "unknown shader type \"" + type + "\" (expected " + decl.name +
-                            ", constant or checker)");
+                            ", constant, checker or normal_color)");
         }
         scene.shaders.push_back(std::move(shader));
     }

@@ -120,6 +120,13 @@ bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
         case ShaderKind::checker:
             *result = checker_color(*shader.desc, state);
             return true;
+        case ShaderKind::normal_color: {
+            // Components as they stand: a bent normal the occlusion shader
+            // wrote for its colour parameters is mapped into [0, 1] already.
+            const Vector& n = state->shading_normal;
+            *result = Color{n.x, n.y, n.z, 1.0f};
+            return true;
+        }
     }
     return false;
 }
