@@ -22,9 +22,7 @@ constexpr int probes = 1024;
 // Top view: pixel (px, py) looks at the floor point (x, 0, z).
 json top_view_scene(int samples, const json& occluder) {
     return {
-        {"camera",
-         {{"type", "orthographic"}, {"position", {0, 10, 0}}, {"look_at", {0, 0, 0}},
-          {"up", {0, 0, -1}}, {"width", view_width}, {"resolution", {image_size, image_size}}}},
+        {"camera", top_view_camera(view_width, image_size)},
         {"shaders",
          {{"fraction", {{"type", "vosh_occlusion"}, {"params", fraction_params(samples)}}},
           {"marker", {{"type", "constant"}, {"params", {{"color", {marker, marker, marker}}}}}}}},
@@ -48,8 +46,8 @@ FloorError compare_floor(const Image& image, const std::function<double(double, 
         for (int px = 0; px < image.width; ++px) {
             const float* p = &image.rgba[(static_cast<size_t>(py) * image.width + px) * 4];
             if (p[0] == marker) continue;  // the occluder itself
-            const double x = ((px + 0.5) / image.width * 2 - 1) * view_width / 2;
-            const double z = ((py + 0.5) / image.height * 2 - 1) * view_width / 2;
+            double x, z;
+            top_view_point(view_width, image_size, px, py, x, z);
             const double err = std::fabs(p[0] - exact(x, z));
             e.mean_signed += p[0] - exact(x, z);
             e.mean_abs += err;
@@ -59,12 +57,6 @@ FloorError compare_floor(const Image& image, const std::function<double(double, 
     e.mean_signed /= e.pixels;
     e.mean_abs /= e.pixels;
     return e;
-}
-
-// Sphere of radius R centred at height h > R: (R/d)^2 cos(theta).
-double sphere_fraction(double x, double z, double radius, double height) {
-    const double d2 = x * x + z * z + height * height;
-    return radius * radius / d2 * (height / std::sqrt(d2));
 }
 
 // Disk of radius a parallel to the floor at height h, axis through the
@@ -88,8 +80,8 @@ TEST_P(SphereForms, FloorUnderSphereMatchesViewFactor) {
                    : json{{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius},
                           {"material", "occluder"}};
     const Image image = render_in_process(top_view_scene(probes, sphere));
-    const FloorError e =
-        compare_floor(image, [&](double x, double z) { return sphere_fraction(x, z, radius, height); });
+    const FloorError e = compare_floor(
+        image, [&](double x, double z) { return sphere_view_factor(x, z, radius, height); });
     // Measured at 1024 probes per pixel over 2180 floor pixels: mean absolute
     // error 0.00145, mean signed error 0.000004, max 0.0083. Independent
     // random directions would give a mean absolute error of about 0.0053
@@ -130,7 +122,7 @@ TEST(ClosedForm, FinalGatherSeesTheOpenPartOfTheSky) {
     params["fg_rays"] = probes;
     const Image image = render_in_process(scene);
     const FloorError e = compare_floor(
-        image, [&](double x, double z) { return 1 - sphere_fraction(x, z, radius, height); });
+        image, [&](double x, double z) { return 1 - sphere_view_factor(x, z, radius, height); });
     // Measured at 1024 gather rays over 2180 floor pixels: mean absolute
     // error 0.00135, mean signed error 0.000011, max 0.0069.
     ASSERT_GT(e.pixels, image_size * image_size / 2);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,21 @@ nlohmann::json fraction_params(int samples) {
     return {{"bright", {0, 0, 0}}, {"dark", {1, 1, 1}}, {"samples", samples},
             {"spread", 90},        {"near_distance", 1e6}, {"far_distance", 1e6},
             {"gamma", 1},          {"bias", 0.5},        {"gain", 0.5}};
+}
+
+nlohmann::json top_view_camera(double width, int pixels) {
+    return {{"type", "orthographic"}, {"position", {0, 10, 0}}, {"look_at", {0, 0, 0}},
+            {"up", {0, 0, -1}},       {"width", width},         {"resolution", {pixels, pixels}}};
+}
+
+void top_view_point(double width, int pixels, int px, int py, double& x, double& z) {
+    x = ((px + 0.5) / pixels * 2 - 1) * width / 2;
+    z = ((py + 0.5) / pixels * 2 - 1) * width / 2;
+}
+
+double sphere_view_factor(double x, double z, double radius, double height) {
+    const double d2 = x * x + z * z + height * height;
+    return radius * radius / d2 * (height / std::sqrt(d2));
 }
 
 std::string scratch_dir() {

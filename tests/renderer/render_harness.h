@@ -24,6 +24,17 @@ Image render_in_process(const nlohmann::json& scene, RenderSettings settings = {
 // occluded fraction.
 nlohmann::json fraction_params(int samples);
 
+// Orthographic camera straight above the origin looking down, the image's
+// up along -z: `width` scene units across `pixels` x `pixels`.
+nlohmann::json top_view_camera(double width, int pixels);
+
+// The floor point (x, 0, z) at the centre of pixel (px, py) of that camera.
+void top_view_point(double width, int pixels, int px, int py, double& x, double& z);
+
+// View factor from the floor point (x, 0, z), facing up, to a sphere of
+// `radius` centred `height` > `radius` above the origin: (R/d)^2 cos(theta).
+double sphere_view_factor(double x, double z, double radius, double height);
+
 // A fresh empty directory for files a test writes.
 std::string scratch_dir();
 
