@@ -301,12 +301,12 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
                              declaration(), scene, error))
         fail(error);
     render::render_hooks.sample_point = random_pairs ? random_point : nullptr;
-    double rms = 0, bias = 0;
+    double rms = 0, bias = 0, rms_relative_se = 0;
     int pixels = 0;
     for (auto _ : state) {
         const RenderOutcome r = render(scene, 2);
         state.SetIterationTime(r.seconds);
-        double squares = 0, signed_sum = 0;
+        double squares = 0, fourth_powers = 0, signed_sum = 0;
         pixels = 0;
         for (int py = 0; py < noise_resolution; ++py)
             for (int px = 0; px < noise_resolution; ++px) {
@@ -316,14 +316,21 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
                 const double z = ((py + 0.5) / noise_resolution * 2 - 1) * floor_view_width / 2;
                 const double error_here = value - floor_under_sphere_fraction(x, z);
                 squares += error_here * error_here;
+                fourth_powers += error_here * error_here * error_here * error_here;
                 signed_sum += error_here;
                 ++pixels;
             }
-        rms = std::sqrt(squares / pixels);
+        const double mean_square = squares / pixels;
+        rms = std::sqrt(mean_square);
         bias = signed_sum / pixels;
+        // Standard error of the RMS over the pixels (delta method): how far
+        // another set of sample points would move it.
+        const double square_variance = fourth_powers / pixels - mean_square * mean_square;
+        rms_relative_se = 0.5 * std::sqrt(square_variance / pixels) / mean_square;
     }
     render::render_hooks.sample_point = nullptr;
     state.counters["rms_error"] = rms;
+    state.counters["rms_error_relative_se"] = rms_relative_se;
     state.counters["mean_error"] = bias;
     state.counters["floor_pixels"] = pixels;
     state.counters["directions"] = directions;

@@ -142,7 +142,7 @@ def renderer_report(path):
         print()
         print("### Noise against cost (floor under a sphere, RMS error against the closed form)")
         print()
-        print("| directions | sampler RMS | random RMS | sampler / random | sampler render ms | random render ms |")
+        print("| directions | sampler RMS | random RMS | sampler / random (± 2 standard errors) | sampler render ms | random render ms |")
         print("|---|---|---|---|---|---|")
         for d in (16, 64, 256):
             s = f"noise/sampler/directions:{d}/iterations:1/manual_time"
@@ -150,9 +150,12 @@ def renderer_report(path):
             if s not in grouped or r not in grouped:
                 continue
             srms, rrms = med(counter(s, "rms_error")), med(counter(r, "rms_error"))
+            se = math.hypot(med(counter(s, "rms_error_relative_se")), med(counter(r, "rms_error_relative_se")))
+            q = srms / rrms
             st = [b["real_time"] for b in grouped[s]]
             rt = [b["real_time"] for b in grouped[r]]
-            print(f"| {d} | {srms:.5f} | {rrms:.5f} | {srms / rrms:.3f} | {spread(st, ns)} | {spread(rt, ns)} |")
+            print(f"| {d} | {srms:.5f} | {rrms:.5f} | {q:.3f} ({q * (1 - 2 * se):.3f}..{q * (1 + 2 * se):.3f}) | "
+                  f"{spread(st, ns)} | {spread(rt, ns)} |")
     print()
 
 
