@@ -10,6 +10,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
+# SSE2 arithmetic rather than x87: floats and doubles round where the source
+# says, as on the other builds. The stack is realigned on entry because a
+# host built by another compiler may call in with only 4-byte alignment.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+
 # Everything links the C++ runtime and winpthread statically, so the DLL and
 # the test programs run on a bare Windows (or wine) without the toolchain's
 # runtime DLLs beside them.

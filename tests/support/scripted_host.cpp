@@ -75,10 +75,11 @@ ScriptedHost& host() {
     return *g_host;
 }
 
+ScriptedHost::~ScriptedHost() {
+    for (auto& block : live_blocks) std::free(block.first);
+}
+
 ScriptedHost& reset_host() {
-    if (g_host) {
-        for (auto& block : g_host->live_blocks) std::free(block.first);
-    }
     g_host = std::make_unique<ScriptedHost>();
     ScriptedHost& h = *g_host;
     h.options.ray_tracing_enabled = 1;

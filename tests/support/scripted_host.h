@@ -42,6 +42,10 @@ struct TraceAnswer {
 };
 
 struct ScriptedHost {
+    // Frees the blocks the module still holds, so an instance that a test
+    // never exits is not reported as leaked when the process ends.
+    ~ScriptedHost();
+
     // --- records the host owns; tests edit them freely -------------------
     RenderOptions options{};
     CameraRecord camera{640, 480};
