@@ -1,8 +1,11 @@
 #include "renderer/cli.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -27,9 +30,58 @@ constexpr int exit_bad_input = 2;
 constexpr int max_threads = 1024;
 constexpr const char* default_scene = "scenes/demo.json";
 
+// Names and values from the scene or the command line can hold control
+// characters; the message stays on one line whatever they are.
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (u < 0x20 || u == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", u);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 int complain(int status, const std::string& message) {
-    std::fprintf(stderr, "vosh-render: error: %s\n", message.c_str());
+    std::fprintf(stderr, "vosh-render: error: %s\n", one_line(message).c_str());
     return status;
+}
+
+// Ctrl-C and SIGTERM stop the render: the threads leave at their next
+// camera sample, nothing is written, and the exit status is 128 + signal.
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<bool> stop_requested{false};
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal) {
+    stop_signal = signal;
+    stop_requested.store(true);
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    // Only the first signal is caught: a second one ends the process at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int stopped() {
+    const int signal = stop_signal;
+    std::fprintf(stderr, "vosh-render: stopped by %s; no image written\n",
+                 signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    return 128 + (signal ? signal : SIGINT);
 }
 
 std::string lower_extension(const std::string& path) {
@@ -153,10 +205,15 @@ int run_cli(int argc, char** argv) {
     settings.threads = threads;
     settings.samples_per_pixel = spp;
     settings.progress = !quiet && isatty(STDERR_FILENO);
+    settings.stop = &stop_requested;
     Image image;
     RenderStats stats;
-    if (!render_scene(scene, decl, settings, image, stats, error)) return complain(exit_failed, error);
-    if (!write_image_atomic(image, output, error)) return complain(exit_failed, error);
+    catch_stop_signals();
+    const bool rendered = render_scene(scene, decl, settings, image, stats, error);
+    if (stats.interrupted || stop_requested.load()) return stopped();
+    if (!rendered) return complain(exit_failed, error);
+    if (!write_image_atomic(image, output, error, &stop_requested))
+        return stop_requested.load() ? stopped() : complain(exit_failed, error);
 
     if (stats.bad_samples)
         std::fprintf(stderr, "WARNING: %llu sample(s) came back as NaN or infinity and were stored as 0\n",

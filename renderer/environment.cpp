@@ -19,6 +19,7 @@ Color texel(const Image& img, int x, int y) {
 Color environment_lookup(const EnvironmentDesc& env, Vec3 direction) {
     if (!env.has_image) return env.color;
     const Vec3 d = normalize(direction);
+    if (!is_finite(d) || !(length(d) > 0)) return {0, 0, 0, 1};
     // u = 0.5 looks along -z, u = 0.75 along +x; v = 0 straight up.
     const double u = 0.5 + std::atan2(d.x, -d.z) / (2 * M_PI);
     const double v = std::acos(std::clamp(d.y, -1.0, 1.0)) / M_PI;

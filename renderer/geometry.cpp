@@ -10,6 +10,9 @@ namespace vosh::render {
 
 namespace {
 
+// Just below the largest ray origin coordinate the ray tracer accepts.
+constexpr double max_ray_origin = 1e18;
+
 void report_embree_error(void*, RTCError code, const char* text) {
     std::fprintf(stderr, "vosh-render: ray tracer error %d: %s\n", static_cast<int>(code),
                  text ? text : "");
@@ -277,6 +280,11 @@ bool SceneGeometry::intersect(Vec3 origin, Vec3 direction, double max_distance, 
                               uint32_t skip_object, uint32_t skip_primitive, SurfaceHit& hit) const {
     const Impl& im = *impl_;
     if (!(max_distance > 0)) return false;
+    // The ray tracer takes origins within about 1.8e18 and finite directions
+    // only; the scene lies well inside, so anything else is a ray from
+    // nowhere (a shader's arithmetic gone astray) and hits nothing.
+    if (!is_finite(origin) || !(max_abs_component(origin) <= max_ray_origin) || !is_finite(direction))
+        return false;
     const float far = max_distance >= std::numeric_limits<float>::max()
                           ? std::numeric_limits<float>::infinity()
                           : static_cast<float>(max_distance);

@@ -25,8 +25,6 @@ bool host_operations_linked() { return true; }
 
 namespace {
 
-constexpr int32_t max_gather_rays = 65536;
-
 ShaderRuntime* running_shader(RenderState* state) {
     if (!state || !state->active_shader) return nullptr;
     const auto* record = reinterpret_cast<const HostShaderRecord*>(state->active_shader);

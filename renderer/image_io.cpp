@@ -132,7 +132,8 @@ bool write_exr(const Image& img, const std::string& file, std::string& error) {
 
 }  // namespace
 
-bool write_image_atomic(const Image& img, const std::string& path, std::string& error) {
+bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
+                        const std::atomic<bool>* abandon) {
     const Format format = format_of(path);
     if (format == Format::unknown) {
         error = path + ": unknown image format (use .png or .exr)";
@@ -150,6 +151,11 @@ bool write_image_atomic(const Image& img, const std::string& path, std::string& 
     if (!written) {
         std::remove(temporary.c_str());
         error = "cannot write " + path + ": " + reason;
+        return false;
+    }
+    if (abandon && abandon->load()) {
+        std::remove(temporary.c_str());
+        error = "not writing " + path + ": stopped";
         return false;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {

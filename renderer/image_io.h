@@ -2,6 +2,7 @@
 // latitude-longitude environment maps (OpenEXR).
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,10 @@ struct Image {
 // ".exr" is RGBA 32-bit float, values kept as they are (negative, above 1).
 // The file is written under a temporary name in the same directory and
 // renamed over `path` only when complete, so a failure leaves whatever was
-// at `path` untouched and no temporary file behind.
-bool write_image_atomic(const Image& img, const std::string& path, std::string& error);
+// at `path` untouched and no temporary file behind. When `abandon` is true
+// by the time the temporary file is complete, it is removed instead.
+bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
+                        const std::atomic<bool>* abandon = nullptr);
 
 // Reads an OpenEXR file with R, G, B (FLOAT or HALF; A optional, 1 when
 // absent). Errors are reported, never thrown.

@@ -1,5 +1,6 @@
 #include "renderer/json_fields.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace vosh::render {
@@ -97,6 +98,17 @@ bool read_number(const json& object, const char* key, const std::string& path, b
     return !v || finite_number(*v, json_child(path, key), out, error);
 }
 
+bool read_float(const json& object, const char* key, const std::string& path, bool required,
+                float& out, std::string& error) {
+    double d = out;
+    if (!read_number(object, key, path, required, d, error)) return false;
+    if (std::fabs(d) > FLT_MAX)
+        return fail(error, json_child(path, key),
+                    json_show(object.at(key)) + " is out of range for a 32-bit float");
+    out = static_cast<float>(d);
+    return true;
+}
+
 bool read_int(const json& object, const char* key, const std::string& path, bool required,
               long long min_value, long long max_value, long long& out, std::string& error) {
     const json* v;
@@ -154,6 +166,10 @@ bool read_color(const json& object, const char* key, const std::string& path, bo
     if (!v) return true;
     double c[4] = {0, 0, 0, 1};
     if (!number_list(*v, json_child(path, key), 3, 4, c, error)) return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (std::fabs(c[i]) > FLT_MAX)
+            return fail(error, json_child(json_child(path, key), i),
+                        json_show((*v)[i]) + " is out of range for a 32-bit float");
     out = {static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
            static_cast<float>(c[3])};
     return true;

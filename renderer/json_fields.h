@@ -32,6 +32,9 @@ bool only_keys(const json& object, const std::string& path,
 // Optional fields keep `out` when the key is absent; required ones fail.
 bool read_number(const json& object, const char* key, const std::string& path, bool required,
                  double& out, std::string& error);
+// A number that must fit single precision (it is handed on as a float).
+bool read_float(const json& object, const char* key, const std::string& path, bool required,
+                float& out, std::string& error);
 bool read_int(const json& object, const char* key, const std::string& path, bool required,
               long long min_value, long long max_value, long long& out, std::string& error);
 bool read_bool(const json& object, const char* key, const std::string& path, bool required,
@@ -40,7 +43,7 @@ bool read_string(const json& object, const char* key, const std::string& path, b
                  std::string& out, std::string& error);
 bool read_vec3(const json& object, const char* key, const std::string& path, bool required,
                Vec3& out, std::string& error);
-// [r, g, b] or [r, g, b, a]; alpha 1 when absent.
+// [r, g, b] or [r, g, b, a], each within single precision; alpha 1 when absent.
 bool read_color(const json& object, const char* key, const std::string& path, bool required,
                 Color& out, std::string& error);
 

@@ -137,8 +137,13 @@ Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sa
     return c;
 }
 
+bool stop_requested(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 void render_tiles(TileQueue& queue, const Region& image_area, int spp, Image& image,
-                  std::atomic<uint64_t>& probes, std::atomic<uint64_t>& bad) {
+                  std::atomic<uint64_t>& probes, std::atomic<uint64_t>& bad,
+                  const std::atomic<bool>* stop) {
     RenderContext& ctx = context();
     ThreadContext thread(ctx.max_depth, &ctx.camera_record, &ctx.options);
     for (size_t t = queue.next++; t < queue.tiles.size(); t = queue.next++) {
@@ -147,6 +152,12 @@ void render_tiles(TileQueue& queue, const Region& image_area, int spp, Image& im
             for (int x = tile.x0; x < tile.x1; ++x) {
                 double sum[4] = {0, 0, 0, 0};
                 for (int s = 0; s < spp; ++s) {
+                    // One camera sample is the longest a stop waits for.
+                    if (stop_requested(stop)) {
+                        probes += thread.probes;
+                        bad += thread.bad_samples;
+                        return;
+                    }
                     const Color c = render_sample(thread, static_cast<uint32_t>(x),
                                                   static_cast<uint32_t>(y), static_cast<uint32_t>(s), spp);
                     sum[0] += c.r;
@@ -254,15 +265,15 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     for (int i = 0; i < threads; ++i) {
         try {
             workers.emplace_back(render_tiles, std::ref(queue), std::cref(area), spp, std::ref(image),
-                                 std::ref(probes), std::ref(bad));
+                                 std::ref(probes), std::ref(bad), settings.stop);
         } catch (const std::system_error&) {
             break;  // the system refuses more threads: render with those there are
         }
     }
-    if (workers.empty()) render_tiles(queue, area, spp, image, probes, bad);
+    if (workers.empty()) render_tiles(queue, area, spp, image, probes, bad, settings.stop);
     if (settings.progress) {
         ProgressBar bar(queue.tiles.size());
-        while (queue.done.load() < queue.tiles.size()) {
+        while (queue.done.load() < queue.tiles.size() && !stop_requested(settings.stop)) {
             bar.show(queue.done.load());
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
@@ -287,6 +298,11 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     stats.seconds = std::chrono::duration<double>(end - start).count();
     stats.probe_rays = probes.load();
     stats.bad_samples = bad.load();
+    if (queue.done.load() < queue.tiles.size()) {
+        stats.interrupted = true;
+        error = "render stopped before it finished";
+        return false;
+    }
     return true;
 }
 

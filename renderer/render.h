@@ -3,6 +3,7 @@
 // loop, and the exit calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,9 @@ struct RenderSettings {
     bool has_region = false;
     Region region;
     bool progress = false;  // a progress bar on standard error
+    // When set, becomes true to stop the render: every thread leaves at its
+    // next camera sample and render_scene fails with stats.interrupted set.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct RenderStats {
@@ -32,11 +36,14 @@ struct RenderStats {
     double seconds = 0;  // the pixel loop alone
     uint64_t probe_rays = 0;
     uint64_t bad_samples = 0;  // samples that came back not finite (stored as 0)
-    size_t leaked_blocks = 0;
+    size_t leaked_blocks = 0;  // module memory never released
+    bool interrupted = false;  // stopped through RenderSettings::stop
 };
 
 // Renders `scene`; the image covers the region when one is set. False with
-// a one-line message when the module cannot be loaded or refuses the scene.
+// a one-line message when the module cannot be loaded or refuses the scene,
+// or when the render was stopped. The module's exit calls and the leak
+// count happen whenever its init did, stopped or not.
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error);
 

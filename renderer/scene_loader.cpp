@@ -20,6 +20,21 @@ std::string resolve_path(const std::string& base_dir, const std::string& file) {
     return base_dir + "/" + file;
 }
 
+std::string show_number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// Refuses a point the ray tracer could not start rays from.
+bool within_scene(Vec3 p, const std::string& path, std::string& error) {
+    if (max_abs_component(p) <= max_scene_coordinate) return true;
+    return fail(error, path,
+                "reaches " + show_number(max_abs_component(p)) +
+                    " units from the origin; scenes must lie within +-" +
+                    show_number(max_scene_coordinate));
+}
+
 bool parse_options(const json& doc, Scene& scene, std::string& error) {
     RenderOptions& o = scene.options;
     o = RenderOptions{};
@@ -57,17 +72,14 @@ bool parse_options(const json& doc, Scene& scene, std::string& error) {
                        error))
             return false;
         long long rays = o.gather_ray_count, filter = 0;
-        double largest = 0, smallest = 0;
         bool in_pixels = false;
-        if (!read_int(*fg, "rays", p, false, 0, 1000000, rays, error) ||
-            !read_number(*fg, "largest_radius", p, false, largest, error) ||
-            !read_number(*fg, "smallest_radius", p, false, smallest, error) ||
+        if (!read_int(*fg, "rays", p, false, 0, max_gather_rays, rays, error) ||
+            !read_float(*fg, "largest_radius", p, false, o.gather_largest_radius, error) ||
+            !read_float(*fg, "smallest_radius", p, false, o.gather_smallest_radius, error) ||
             !read_bool(*fg, "radii_in_pixels", p, false, in_pixels, error) ||
             !read_int(*fg, "filter", p, false, 0, 255, filter, error))
             return false;
         o.gather_ray_count = static_cast<int32_t>(rays);
-        o.gather_largest_radius = static_cast<float>(largest);
-        o.gather_smallest_radius = static_cast<float>(smallest);
         o.gather_radii_in_pixels = in_pixels ? 1 : 0;
         o.gather_filter = static_cast<uint8_t>(filter);
     }
@@ -77,16 +89,13 @@ bool parse_options(const json& doc, Scene& scene, std::string& error) {
             !only_keys(*ph, p, {"gi_count", "gi_radius", "caustic_count", "caustic_radius"}, error))
             return false;
         long long gi_count = 0, caustic_count = 0;
-        double gi_radius = 0, caustic_radius = 0;
         if (!read_int(*ph, "gi_count", p, false, 0, 1LL << 30, gi_count, error) ||
-            !read_number(*ph, "gi_radius", p, false, gi_radius, error) ||
+            !read_float(*ph, "gi_radius", p, false, o.gi_photon_radius, error) ||
             !read_int(*ph, "caustic_count", p, false, 0, 1LL << 30, caustic_count, error) ||
-            !read_number(*ph, "caustic_radius", p, false, caustic_radius, error))
+            !read_float(*ph, "caustic_radius", p, false, o.caustic_photon_radius, error))
             return false;
         o.gi_photon_count = static_cast<int32_t>(gi_count);
-        o.gi_photon_radius = static_cast<float>(gi_radius);
         o.caustic_photon_count = static_cast<int32_t>(caustic_count);
-        o.caustic_photon_radius = static_cast<float>(caustic_radius);
     }
     return true;
 }
@@ -114,9 +123,15 @@ bool parse_camera(const json& doc, CameraDesc& cam, std::string& error) {
         !read_vec3(j, "look_at", path, true, cam.look_at, error) ||
         !read_vec3(j, "up", path, false, cam.up, error))
         return false;
+    if (!within_scene(cam.position, "/camera/position", error) ||
+        !within_scene(cam.look_at, "/camera/look_at", error))
+        return false;
     if (cam.orthographic) {
         if (!read_number(j, "width", path, true, cam.width, error)) return false;
         if (!(cam.width > 0)) return fail(error, "/camera/width", "must be greater than 0");
+        if (cam.width > max_scene_coordinate)
+            return fail(error, "/camera/width",
+                        "must be at most " + show_number(max_scene_coordinate) + " units");
     } else {
         if (!read_number(j, "fov_deg", path, false, cam.fov_deg, error)) return false;
         if (!(cam.fov_deg > 0 && cam.fov_deg < 180))
@@ -146,6 +161,10 @@ bool parse_camera(const json& doc, CameraDesc& cam, std::string& error) {
     }
     if (size[0] * size[1] > max_pixels)
         return fail(error, rpath, "more than " + std::to_string(max_pixels) + " pixels");
+    if (cam.orthographic && cam.width / size[0] * size[1] > max_scene_coordinate)
+        return fail(error, rpath,
+                    "makes the image " + show_number(cam.width / size[0] * size[1]) +
+                        " units tall; at most " + show_number(max_scene_coordinate));
     cam.width_px = static_cast<int>(size[0]);
     cam.height_px = static_cast<int>(size[1]);
     return true;
@@ -169,6 +188,15 @@ bool parse_environment(const json& doc, const std::string& base_dir, Environment
             return fail(error, "/environment/image", problem);
         if (env.image.width < 1 || env.image.height < 1)
             return fail(error, "/environment/image", "image \"" + image + "\" is empty");
+        const std::vector<float>& v = env.image.rgba;
+        for (size_t i = 0; i < v.size(); ++i) {
+            if (std::isfinite(v[i])) continue;
+            const size_t pixel = i / 4;
+            return fail(error, "/environment/image",
+                        "image \"" + image + "\" has a value that is not a finite number at pixel (" +
+                            std::to_string(pixel % env.image.width) + ", " +
+                            std::to_string(pixel / env.image.width) + ")");
+        }
         env.has_image = true;
     }
     return true;
@@ -196,9 +224,11 @@ bool parse_lights(const json& doc, Scene& scene, std::map<std::string, size_t>& 
             !read_vec3(*l, "direction", path, false, light.direction, error) ||
             !read_color(*l, "color", path, false, light.color, error))
             return false;
+        if (light.positional && !within_scene(light.position, json_child(path, "position"), error))
+            return false;
         if (!light.positional) {
-            if (!(length(light.direction) > 0))
-                return fail(error, json_child(path, "direction"), "must not be zero");
+            if (!(length(light.direction) > 0) || !std::isfinite(length(light.direction)))
+                return fail(error, json_child(path, "direction"), "must be non-zero and of finite length");
             light.direction = normalize(light.direction);
         }
         names[light.name] = scene.lights.size();
@@ -222,6 +252,10 @@ bool parse_occlusion_params(const json& params, const std::string& path,
         if (!param || param->type == ParamType::unused)
             return fail(error, where, "unknown parameter \"" + p.key() + "\" of " + decl.name);
         if (p->is_object()) {
+            if (bounds_render_work(p.key()))
+                return fail(error, where,
+                            "a sample count takes a number, not a connection (it is checked "
+                            "before the render starts)");
             std::string target;
             if (!only_keys(*p, where, {"shader"}, error) ||
                 !read_string(*p, "shader", where, true, target, error))
@@ -416,6 +450,40 @@ bool parse_transform(const json& value, const std::string& path, Mat4& out, std:
     return true;
 }
 
+// The largest world coordinate the object reaches, bounded through the
+// corners of its object-space box.
+Vec3 world_extent(const ObjectDesc& o) {
+    Vec3 lo, hi;
+    const auto grow = [&](Vec3 p, bool first) {
+        lo = first ? p : Vec3{std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+        hi = first ? p : Vec3{std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
+    };
+    switch (o.shape) {
+        case ShapeKind::sphere:
+        case ShapeKind::disk:
+            grow(o.center - Vec3{o.radius, o.radius, o.radius}, true);
+            grow(o.center + Vec3{o.radius, o.radius, o.radius}, false);
+            break;
+        case ShapeKind::quad:
+            grow(o.corner, true);
+            grow(o.corner + o.edge1, false);
+            grow(o.corner + o.edge2, false);
+            grow(o.corner + o.edge1 + o.edge2, false);
+            break;
+        case ShapeKind::mesh:
+            for (size_t i = 0; i < o.mesh.positions.size(); ++i) grow(o.mesh.positions[i], i == 0);
+            break;
+    }
+    Vec3 reach;
+    for (int k = 0; k < 8; ++k) {
+        Vec3 p{k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z};
+        if (o.has_transform) p = transform_point(o.transform, p);
+        reach = {std::fmax(reach.x, std::fabs(p.x)), std::fmax(reach.y, std::fabs(p.y)),
+                 std::fmax(reach.z, std::fabs(p.z))};
+    }
+    return reach;
+}
+
 bool parse_object(const json& j, const std::string& path, size_t index, const Scene& scene,
                   const std::map<std::string, size_t>& material_names, ObjectDesc& o,
                   std::string& error) {
@@ -450,7 +518,8 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
             !read_number(j, "radius", path, true, o.radius, error))
             return false;
         if (!(o.radius > 0)) return fail(error, json_child(path, "radius"), "must be greater than 0");
-        if (!(length(o.normal) > 0)) return fail(error, json_child(path, "normal"), "must not be zero");
+        if (!(length(o.normal) > 0) || !std::isfinite(length(o.normal)))
+            return fail(error, json_child(path, "normal"), "must be non-zero and of finite length");
         o.normal = normalize(o.normal);
     } else if (shape == "mesh") {
         o.shape = ShapeKind::mesh;
@@ -473,9 +542,45 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
         if (!parse_transform(*t, json_child(path, "transform"), o.transform, error)) return false;
         o.has_transform = true;
     }
+    if (!within_scene(world_extent(o), path, error)) return false;
     long long label = static_cast<long long>(index) + 1;
     if (!read_int(j, "label", path, false, 0, 0xffffffffLL, label, error)) return false;
     o.label = static_cast<uint32_t>(label);
+    return true;
+}
+
+// How far from the origin, along any axis, camera rays start.
+double camera_reach(const CameraDesc& cam) {
+    double reach = max_abs_component(cam.position);
+    if (cam.orthographic) {
+        const double tall = cam.width / cam.width_px * cam.height_px;
+        reach += 0.5 * std::sqrt(cam.width * cam.width + tall * tall);
+    }
+    return reach;
+}
+
+// Transformed spheres and disks are traced in their own space: every ray
+// start in the scene, carried there, must stay within the tracer's range.
+bool check_object_spaces(const Scene& scene, std::string& error) {
+    double reach = camera_reach(scene.camera);
+    for (const ObjectDesc& o : scene.objects)
+        reach = std::fmax(reach, max_abs_component(world_extent(o)));
+    for (const ObjectDesc& o : scene.objects) {
+        if (!o.has_transform || (o.shape != ShapeKind::sphere && o.shape != ShapeKind::disk))
+            continue;
+        Mat4 to_object;
+        if (!invert_affine(o.transform, to_object)) continue;  // refused when parsed
+        double far = 0;
+        for (int k = 0; k < 8; ++k) {
+            const Vec3 p{k & 1 ? reach : -reach, k & 2 ? reach : -reach, k & 4 ? reach : -reach};
+            far = std::fmax(far, max_abs_component(transform_point(to_object, p)));
+        }
+        if (!(far <= max_object_space_coordinate))
+            return fail(error, json_child(o.json_path, "transform"),
+                        "shrinks the object so far that the scene reaches " + show_number(far) +
+                            " units in the object's own space; at most " +
+                            show_number(max_object_space_coordinate));
+    }
     return true;
 }
 
@@ -512,13 +617,85 @@ bool parse_scene(const json& doc, const std::string& file, const std::string& ba
         parse_lights(doc, scene, lights, problem) &&
         parse_shaders(doc, decl, lights, scene, shaders, problem) &&
         parse_materials(doc, shaders, scene, materials, problem) &&
-        parse_objects(doc, materials, scene, problem);
+        parse_objects(doc, materials, scene, problem) && check_object_spaces(scene, problem);
     if (!ok) {
         error = file + ": " + problem;
         return false;
     }
     out = std::move(scene);
     return true;
+}
+
+namespace {
+
+// Line and column of a byte offset, for messages.
+std::string line_and_column(const std::string& text, size_t byte) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// Offset of the first bracket nested deeper than max_json_depth, or npos.
+// Showing and freeing values recurses per level, so an absurdly deep
+// document would overflow the stack long before anything refused it.
+size_t too_deep_at(const std::string& text) {
+    int depth = 0;
+    bool in_string = false, escaped = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > max_json_depth) return i;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+bool parse_scene_text(const std::string& text, const std::string& file, const std::string& base_dir,
+                      const ShaderDeclaration& decl, Scene& out, std::string& error) {
+    if (const size_t at = too_deep_at(text); at != std::string::npos) {
+        error = file + ": " + line_and_column(text, at) + ": nested more than " +
+                std::to_string(max_json_depth) + " levels deep";
+        return false;
+    }
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::exception& e) {
+        // Parse errors carry the byte where parsing stopped; others (a number
+        // too large for any type) only the message.
+        std::string where;
+        if (const auto* p = dynamic_cast<const json::parse_error*>(&e))
+            where = line_and_column(text, p->byte > 0 ? p->byte - 1 : 0) + ": ";
+        std::string what = e.what();
+        const size_t colon = what.rfind(": ");
+        if (colon != std::string::npos) what = what.substr(colon + 2);
+        const size_t tag_end = what.find("] ");
+        if (what.rfind("[json.exception", 0) == 0 && tag_end != std::string::npos)
+            what = what.substr(tag_end + 2);
+        error = file + ": " + where + "malformed JSON: " + what;
+        return false;
+    }
+    return parse_scene(doc, file, base_dir, decl, out, error);
 }
 
 bool load_scene(const std::string& path, const ShaderDeclaration& decl, Scene& out,
@@ -530,31 +707,9 @@ bool load_scene(const std::string& path, const ShaderDeclaration& decl, Scene& o
     }
     std::stringstream text;
     text << in.rdbuf();
-    json doc;
-    try {
-        doc = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        // Line and column of the byte where parsing stopped.
-        const std::string s = text.str();
-        size_t line = 1, column = 1;
-        for (size_t i = 0; i + 1 < e.byte && i < s.size(); ++i) {
-            if (s[i] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        std::string what = e.what();
-        const size_t colon = what.rfind(": ");
-        if (colon != std::string::npos) what = what.substr(colon + 2);
-        error = path + ": line " + std::to_string(line) + ", column " + std::to_string(column) +
-                ": malformed JSON: " + what;
-        return false;
-    }
     const size_t slash = path.find_last_of('/');
     const std::string base_dir = slash == std::string::npos ? "" : path.substr(0, slash);
-    return parse_scene(doc, path, base_dir, decl, out, error);
+    return parse_scene_text(text.str(), path, base_dir, decl, out, error);
 }
 
 bool apply_overrides(const std::vector<std::string>& assignments, const ShaderDeclaration& decl,
@@ -600,10 +755,15 @@ bool apply_overrides(const std::vector<std::string>& assignments, const ShaderDe
                     c.erase(c.begin() + static_cast<long>(i));
                 else
                     ++i;
-            if (!validate_for_render(decl, shader.block.data(), problem)) {
-                error = "--set " + a + ": " + problem;
-                return false;
-            }
+        }
+    }
+    // Checked once all are applied, so their order does not matter.
+    for (const ShaderDesc& shader : scene.shaders) {
+        std::string problem;
+        if (shader.kind == ShaderKind::occlusion &&
+            !validate_for_render(decl, shader.block.data(), problem)) {
+            error = "--set: " + problem;
+            return false;
         }
     }
     return true;

@@ -471,12 +471,20 @@ bool parse_set_value(const ParamDecl& p, const std::string& raw, json& out, std:
     return false;
 }
 
+bool bounds_render_work(std::string_view name) {
+    return name == "samples" || name == "near_samples" || name == "far_samples" ||
+           name == "fg_rays";
+}
+
 bool validate_for_render(const ShaderDeclaration& decl, const unsigned char* block,
                          std::string& error) {
-    const ParamDecl* adaptive = decl.find("adaptive");
-    int32_t adaptive_on = 0;
-    if (adaptive && adaptive->type == ParamType::boolean)
-        std::memcpy(&adaptive_on, block + adaptive->offset, sizeof adaptive_on);
+    const auto flag = [&](const char* name) {
+        const ParamDecl* p = decl.find(name);
+        int32_t on = 0;
+        if (p && p->type == ParamType::boolean) std::memcpy(&on, block + p->offset, sizeof on);
+        return on != 0;
+    };
+    const bool adaptive_on = flag("adaptive");
 
     // Only the counts the shader will use: the fixed count, or the adaptive pair.
     const char* in_use_fixed[] = {"samples"};
@@ -498,6 +506,18 @@ bool validate_for_render(const ShaderDeclaration& decl, const unsigned char* blo
     } else {
         for (const char* name : in_use_fixed)
             if (!check(name)) return false;
+    }
+    // The shader's own gather ray count replaces the scene's only when both
+    // switches are on.
+    if (flag("final_gather") && flag("fg_override")) {
+        const ParamDecl* p = decl.find("fg_rays");
+        int32_t rays = 0;
+        if (p && p->type == ParamType::integer) std::memcpy(&rays, block + p->offset, sizeof rays);
+        if (rays > max_gather_rays) {
+            error = "fg_rays = " + std::to_string(rays) + " would not finish (the limit is " +
+                    std::to_string(max_gather_rays) + " rays per gather)";
+            return false;
+        }
     }
     return true;
 }

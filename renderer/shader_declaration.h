@@ -63,10 +63,17 @@ bool parse_set_value(const ParamDecl& p, const std::string& text, nlohmann::json
 
 // Sample counts above this would keep a render busy for days.
 constexpr uint32_t max_render_samples = 1000000;
+// The most rays one final-gather lookup traces.
+constexpr int32_t max_gather_rays = 65536;
 
 // Refuses a filled block that would not finish: a sample count in use above
 // max_render_samples (counts are unsigned to the sampler, so a negative
-// count is a huge one).
+// count is a huge one), or a final-gather ray count in use above
+// max_gather_rays.
+// The sample and ray counts validate_for_render checks: they bound the work
+// of a render, so they must be plain values rather than connections.
+bool bounds_render_work(std::string_view name);
+
 bool validate_for_render(const ShaderDeclaration& decl, const unsigned char* block,
                          std::string& error);
 

@@ -12,14 +12,16 @@ namespace {
 // 2^-16 of the largest coordinate: about 128 single-precision ulps.
 constexpr double offset_scale = 1.0 / 65536.0;
 
+// Whether floor(v) is odd, for any v: the quotient of a tiny cell size can
+// exceed every integer type.
+bool odd_cell(double v) { return std::fabs(std::fmod(std::floor(v), 2.0)) == 1.0; }
+
 Color checker_color(const ShaderDesc& desc, const RenderState* state) {
     const Vector* t = static_cast<const Vector*>(state->texture_coord_list);
     const Vector at = t ? *t : state->hit_point;
     const double s = desc.scale;
-    const long long cell = static_cast<long long>(std::floor(at.x / s)) +
-                           static_cast<long long>(std::floor(at.y / s)) +
-                           static_cast<long long>(std::floor(at.z / s));
-    return (cell & 1) ? desc.color2 : desc.color;
+    const bool odd = (odd_cell(at.x / s) != odd_cell(at.y / s)) != odd_cell(at.z / s);
+    return odd ? desc.color2 : desc.color;
 }
 
 }  // namespace

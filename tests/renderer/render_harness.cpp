@@ -98,6 +98,10 @@ CommandResult run_renderer(const std::vector<std::string>& args) {
     std::stringstream text;
     text << in.rdbuf();
     result.err = text.str();
+    // Every render, whatever its outcome, ends with the module's memory
+    // given back and no record left pinned.
+    EXPECT_EQ(result.err.find("never released"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("still pinned"), std::string::npos) << result.err;
     return result;
 }
 

@@ -43,7 +43,9 @@ struct CommandResult {
     std::string err;  // standard error
 };
 
-// Runs vosh-render with `args` (each passed as one argument).
+// Runs vosh-render with `args` (each passed as one argument); fails the
+// current test if it reports module memory never released or records
+// left pinned.
 CommandResult run_renderer(const std::vector<std::string>& args);
 
 bool file_exists(const std::string& path);

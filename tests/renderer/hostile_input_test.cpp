@@ -1,0 +1,249 @@
+// Hostile input through vosh-render, one case per line: absurd parameter
+// values, broken scenes, broken mesh and environment files. Each either
+// ends in one error line with exit status 2 and the older output untouched,
+// or writes an image with every channel finite; never a crash, a hang or a
+// partial file.
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <set>
+#include <sstream>
+
+#include "render_harness.h"
+
+namespace vosh::render::test {
+namespace {
+
+using nlohmann::json;
+
+json base_scene() {
+    return {{"camera",
+             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
+              {"fov_deg", 45}, {"resolution", {16, 12}}}},
+            {"lights", {{"key", {{"position", {2, 4, 1}}}}}},
+            {"shaders",
+             {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 8}}}}},
+              {"red", {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}}}}},
+            {"materials", {{"m", {{"shader", "occ"}}}}},
+            {"objects",
+             {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
+               {"material", "m"}},
+              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
+}
+
+// A JSON string "@text@" is written into the file as the bare text, for
+// what JSON values cannot hold (1e400, NaN).
+std::string scene_text(const json& scene) {
+    std::string text = scene.dump();
+    for (size_t at; (at = text.find("\"@")) != std::string::npos;) {
+        const size_t end = text.find("@\"", at + 2);
+        text = text.substr(0, at) + text.substr(at + 2, end - at - 2) + text.substr(end + 2);
+    }
+    return text;
+}
+
+json& occ(json& s) { return s["shaders"]["occ"]["params"]; }
+json& sphere(json& s) { return s["objects"][1]; }
+
+void add_mesh(json& s, const std::string& dir, const std::string& file, const std::string& bytes) {
+    write_text(dir + "/" + file, bytes);
+    s["objects"].push_back({{"shape", "mesh"}, {"file", file}, {"material", "m"}});
+}
+
+const char* const two_triangles = "v 0 0 0\nv 1 0 0\nv 0 0 1\nv 1 0 1\nf 1 2 3\nf 2 4 3\n";
+
+void write_environment(const std::string& dir, float value) {
+    Image sky{4, 2, std::vector<float>(4 * 2 * 4, 1.0f)};
+    sky.rgba[5] = value;
+    std::string error;
+    EXPECT_TRUE(write_image_atomic(sky, dir + "/sky.exr", error)) << error;
+}
+
+using Spoil = std::function<void(json& scene, const std::string& dir)>;
+
+struct Hostile {
+    const char* name;
+    std::vector<const char*> sets;  // --set NAME=VALUE arguments
+    Spoil spoil;                    // changes to the scene, or none
+    std::vector<const char*> error;  // pieces of the one error line; none: an image is expected
+    const char* warning = nullptr;   // a warning the image comes with
+};
+
+const char* const nan_warning = "came back as NaN or infinity";
+
+const Hostile hostile_inputs[] = {
+    // --- parameters on the command line
+    {"samples_int_max", {"samples=2147483647"}, {}, {"samples = 2147483647 would not finish", "limit"}},
+    {"samples_negative", {"samples=-1"}, {}, {"samples = -1", "negative"}},
+    {"samples_zero", {"samples=0"}, {}, {}},
+    {"samples_fixed_by_a_later_set", {"samples=-1", "samples=8"}, {}, {}},
+    {"samples_not_a_number", {"samples=12abc"}, {}, {"--set samples=12abc", "integer"}},
+    {"samples_in_exponent_form", {"samples=1e3"}, {}, {"--set samples=1e3", "integer"}},
+    {"near_samples_negative_adaptive", {"adaptive=on", "near_samples=-5"}, {}, {"near_samples = -5", "negative"}},
+    {"far_samples_huge_adaptive", {"adaptive=on", "far_samples=2147483647"}, {}, {"far_samples = 2147483647"}},
+    {"near_samples_negative_unused", {"near_samples=-5"}, {}, {}},
+    {"fg_rays_huge", {"final_gather=1", "fg_override=1", "fg_rays=2147483647"}, {}, {"fg_rays = 2147483647", "65536"}},
+    {"fg_rays_negative", {"final_gather=1", "fg_override=1", "fg_rays=-3"}, {}, {}},
+    {"spread_huge", {"spread=1e30"}, {}, {}},
+    {"spread_negative_huge", {"spread=-1e30"}, {}, {}},
+    {"spread_zero", {"spread=0"}, {}, {}},
+    {"far_distance_nan", {"far_distance=nan"}, {}, {"--set far_distance=nan", "finite"}},
+    {"far_distance_infinite", {"far_distance=inf"}, {}, {"--set far_distance=inf", "finite"}},
+    {"near_distance_minus_infinity", {"near_distance=-infinity"}, {}, {"near_distance", "finite"}},
+    {"far_distance_beyond_float", {"far_distance=1e39"}, {}, {"1e39", "out of range"}},
+    {"far_distance_negative", {"far_distance=-1"}, {}, {}},
+    {"near_beyond_far", {"near_distance=1e30", "far_distance=1"}, {}, {}},
+    {"gamma_zero", {"gamma=0"}, {}, {}},
+    {"gamma_negative", {"gamma=-1"}, {}, {}, nan_warning},
+    {"gamma_huge", {"gamma=1e30"}, {}, {}},
+    {"bias_one", {"bias=1"}, {}, {}},
+    {"bias_zero", {"bias=0"}, {}, {}},
+    {"gain_zero", {"gain=0"}, {}, {}},
+    {"gain_one", {"gain=1"}, {}, {}},
+    {"output_space_negative", {"bent_normals=1", "output_space=-5"}, {}, {}},
+    {"occlusion_mode_int_min", {"occlusion_mode=-2147483648"}, {}, {}},
+    {"occlusion_mode_int_max", {"occlusion_mode=2147483647"}, {}, {}},
+    {"occlusion_mode_beyond_int", {"occlusion_mode=-2147483649"}, {}, {"-2147483649", "32-bit"}},
+    {"boosts_huge", {"boost=1e30", "boost_power=1e30", "color_strength=1e30", "hue_adjust=1e30"}, {}, {}},
+    {"bright_at_float_max", {"bright=3e38,3e38,3e38"}, {}, {}},
+    {"colour_missing_component", {"bright=1,2"}, {}, {"--set bright=1,2", "r,g,b"}},
+    {"override_normal_zero", {"override_normal=0,0,0"}, {}, {}},
+    {"bias_direction_zero", {"bias_direction=0,0,0", "light_bias=1"}, {}, {}},
+    {"light_bias_huge", {"use_light=1", "light=key", "light_bias=1e30"}, {}, {}},
+    {"light_unknown", {"light=nowhere"}, {}, {"no light named \"nowhere\""}},
+
+    // --- parameters and values in the scene
+    {"samples_connected", {}, [](json& s, auto&) { occ(s)["samples"] = {{"shader", "red"}}; },
+     {"/shaders/occ/params/samples", "not a connection"}},
+    {"gather_rays_huge", {}, [](json& s, auto&) { s["options"] = {{"final_gather", {{"rays", 1000000}}}}; },
+     {"/options/final_gather/rays", "out of range"}},
+    {"number_beyond_double", {}, [](json& s, auto&) { sphere(s)["radius"] = "@1e400@"; },
+     {"malformed JSON", "1e400"}},
+    {"nan_literal", {}, [](json& s, auto&) { sphere(s)["radius"] = "@NaN@"; }, {"malformed JSON", "line 1"}},
+    {"nan_vertex_as_null", {}, [](json& s, auto&) { sphere(s)["center"][0] = NAN; },
+     {"/objects/1/center/0", "expected a number"}},
+    {"colour_beyond_float", {}, [](json& s, auto&) { s["environment"] = {{"color", {1e300, 1, 1}}}; },
+     {"/environment/color/0", "32-bit float"}},
+    {"nested_too_deep", {}, [](json& s, auto&) { s["camera"]["up"] = "@" + std::string(100000, '[') + std::string(100000, ']') + "@"; },
+     {"nested more than"}},
+    {"key_with_newline", {}, [](json& s, auto&) { s["camera"]["bad\nkey"] = 1; }, {"bad\\nkey", "unknown key"}},
+
+    // --- geometry and camera
+    {"empty_scene", {}, [](json& s, auto&) { s["objects"] = json::array(); }, {}},
+    {"camera_only", {}, [](json& s, auto&) { s = {{"camera", s["camera"]}}; }, {}},
+    {"camera_inside_sphere", {}, [](json& s, auto&) { s["camera"]["position"] = {0, 0.5, 0}; s["camera"]["look_at"] = {0, 0.5, -1}; }, {}},
+    {"camera_on_the_floor", {}, [](json& s, auto&) { s["camera"]["position"] = {0, 0, 2}; }, {}},
+    {"sphere_zero_radius", {}, [](json& s, auto&) { sphere(s)["radius"] = 0; }, {"/objects/1/radius", "greater than 0"}},
+    {"sphere_tiny_radius", {}, [](json& s, auto&) { sphere(s)["radius"] = 1e-30; }, {}},
+    {"sphere_far_away", {}, [](json& s, auto&) { sphere(s)["center"] = {1e13, 0, 0}; }, {"/objects/1", "1e+13 units"}},
+    {"camera_far_away", {}, [](json& s, auto&) { s["camera"]["position"] = {1e30, 1e30, 1e30}; }, {"/camera/position", "1e+30"}},
+    {"orthographic_too_wide", {}, [](json& s, auto&) { s["camera"] = {{"type", "orthographic"}, {"position", {0, 5, 0}}, {"look_at", {0, 0, 0}}, {"up", {0, 0, -1}}, {"width", 1e13}, {"resolution", {16, 12}}}; },
+     {"/camera/width"}},
+    {"translate_far_away", {}, [](json& s, auto&) { sphere(s)["transform"] = {{"translate", {0, 1e300, 0}}}; }, {"/objects/1", "units from the origin"}},
+    {"scale_to_nothing", {}, [](json& s, auto&) { sphere(s)["transform"] = {{"scale", 1e-300}}; }, {"/objects/1/transform", "not invertible"}},
+    {"shrunk_out_of_range", {}, [](json& s, auto&) { sphere(s)["radius"] = 1e16; sphere(s)["transform"] = {{"scale", 1e-16}}; },
+     {"/objects/1/transform", "own space"}},
+    {"degenerate_quad", {}, [](json& s, auto&) { s["objects"][0]["edge2"] = {0, 0, 1}; }, {"/objects/0/edge2", "parallel"}},
+    {"disk_normal_overflows", {}, [](json& s, auto&) { s["objects"].push_back({{"shape", "disk"}, {"center", {0, 0, 0}}, {"normal", {1e200, 0, 0}}, {"radius", 1}, {"material", "m"}}); },
+     {"/objects/2/normal", "finite length"}},
+    {"light_direction_overflows", {}, [](json& s, auto&) { s["lights"]["key"] = {{"direction", {1e200, 1e200, 0}}}; },
+     {"/lights/key/direction", "finite length"}},
+    {"checker_cells_tiny", {}, [](json& s, auto&) { s["shaders"]["tiles"] = {{"type", "checker"}, {"params", {{"scale", 1e-300}}}}; s["materials"]["m"]["shader"] = "tiles"; }, {}},
+
+    // --- mesh files
+    {"mesh_degenerate_triangles", {}, [](json& s, auto& d) { add_mesh(s, d, "flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nf 1 2 3\nf 1 1 1\nf 1 2 4\n"); }, {}},
+    {"mesh_only_degenerate", {}, [](json& s, auto& d) { add_mesh(s, d, "flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\nf 2 2 2\n"); }, {}},
+    {"mesh_nan_vertex", {}, [](json& s, auto& d) { add_mesh(s, d, "nan.obj", "v nan 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n"); }, {"/objects/2/file", "nan.obj"}},
+    {"mesh_vertex_far_away", {}, [](json& s, auto& d) { add_mesh(s, d, "far.obj", "v 1e30 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n"); }, {"/objects/2", "1e+30"}},
+    {"mesh_index_out_of_range", {}, [](json& s, auto& d) { add_mesh(s, d, "bad.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 99\n"); }, {"/objects/2/file", "bad.obj"}},
+    {"mesh_truncated", {}, [](json& s, auto& d) { add_mesh(s, d, "cut.obj", std::string(two_triangles).substr(0, 25)); }, {"/objects/2/file", "cut.obj"}},
+    {"mesh_empty_file", {}, [](json& s, auto& d) { add_mesh(s, d, "empty.obj", ""); }, {"/objects/2/file", "empty.obj"}},
+    {"mesh_binary_garbage", {}, [](json& s, auto& d) { std::string junk; for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) >> 3); add_mesh(s, d, "junk.obj", junk); },
+     {"/objects/2/file", "junk.obj"}},
+    {"mesh_ply_lying_about_its_size", {}, [](json& s, auto& d) { add_mesh(s, d, "big.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 100000000\nproperty float x\nproperty float y\nproperty float z\nend_header\n\x01\x02\x03"); },
+     {"/objects/2/file", "big.ply"}},
+
+    // --- environment images
+    {"environment_png_named_exr", {}, [](json& s, auto& d) { Image i{2, 2, std::vector<float>(16, 0.5f)}; std::string e; write_image_atomic(i, d + "/sky.png", e); std::rename((d + "/sky.png").c_str(), (d + "/sky.exr").c_str()); s["environment"] = {{"image", "sky.exr"}}; },
+     {"/environment/image", "sky.exr"}},
+    {"environment_truncated_exr", {}, [](json& s, auto& d) { write_environment(d, 1); std::ifstream in(d + "/sky.exr", std::ios::binary); std::stringstream b; b << in.rdbuf(); write_text(d + "/sky.exr", b.str().substr(0, b.str().size() / 2)); s["environment"] = {{"image", "sky.exr"}}; },
+     {"/environment/image", "sky.exr"}},
+    {"environment_nan_pixel", {}, [](json& s, auto& d) { write_environment(d, NAN); s["environment"] = {{"image", "sky.exr"}}; },
+     {"/environment/image", "not a finite number at pixel (1, 0)"}},
+    {"environment_infinite_pixel", {}, [](json& s, auto& d) { write_environment(d, INFINITY); s["environment"] = {{"image", "sky.exr"}}; },
+     {"/environment/image", "pixel (1, 0)"}},
+    {"environment_huge_but_finite", {}, [](json& s, auto& d) { write_environment(d, 3e38f); s["environment"] = {{"image", "sky.exr"}}; }, {}},
+};
+
+void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+class HostileInputs : public ::testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileInputs, ClearErrorOrFiniteImage) {
+    const Hostile& c = GetParam();
+    const std::string dir = scratch_dir();
+    const std::string out = dir + "/out.exr";
+    const std::string older = "an older image";
+    write_text(out, older);
+    json scene = base_scene();
+    if (c.spoil) c.spoil(scene, dir);
+    write_text(dir + "/scene.json", scene_text(scene));
+    std::vector<std::string> args = {dir + "/scene.json", "-o", out, "--quiet", "--threads", "2"};
+    for (const char* s : c.sets) {
+        args.push_back("--set");
+        args.push_back(s);
+    }
+    const std::set<std::string> before = files_in(dir);
+
+    const CommandResult r = run_renderer(args);
+    EXPECT_EQ(files_in(dir), before) << "a file was left behind or removed";
+    if (!c.error.empty()) {
+        EXPECT_EQ(r.status, 2) << r.err;
+        ASSERT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "more than one line: " << r.err;
+        EXPECT_EQ(r.err.rfind("vosh-render: error: ", 0), 0u) << r.err;
+        for (const char* piece : c.error) EXPECT_NE(r.err.find(piece), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(out), older);
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (c.warning)
+        EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+    else
+        EXPECT_EQ(r.err.find(nan_warning), std::string::npos) << r.err;
+    Image image;
+    std::string error;
+    ASSERT_TRUE(read_exr_rgba(out, image, error)) << error;
+    ASSERT_EQ(image.width, 16);
+    ASSERT_EQ(image.height, 12);
+    for (size_t i = 0; i < image.rgba.size(); ++i)
+        ASSERT_TRUE(std::isfinite(image.rgba[i]))
+            << "pixel " << i / 4 % 16 << "," << i / 4 / 16 << " channel " << i % 4 << " is " << image.rgba[i];
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, HostileInputs, ::testing::ValuesIn(hostile_inputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vosh::render::test

@@ -1,0 +1,169 @@
+// Stopping a render: Ctrl-C or SIGTERM to vosh-render, and the stop flag of
+// an in-process render. Threads leave promptly, nothing is written, the
+// module's memory comes back; and the leak bookkeeping itself.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "render_harness.h"
+#include "renderer/host_context.h"
+#include "renderer/scene_loader.h"
+
+namespace vosh::render::test {
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+// Minutes of work uninterrupted, yet one camera sample takes milliseconds.
+json slow_scene() {
+    return {{"camera",
+             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
+              {"resolution", {128, 96}}}},
+            {"options", {{"spp", 4}}},
+            {"shaders", {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 20000}}}}}}},
+            {"materials", {{"m", {{"shader", "occ"}}}}},
+            {"objects",
+             {{{"shape", "quad"}, {"corner", {-30, 0, -30}}, {"edge1", {0, 0, 60}}, {"edge2", {60, 0, 0}},
+               {"material", "m"}},
+              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// Whether `pid` has a handler installed for `signal` (its SigCgt mask).
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+struct StopCase {
+    const char* name;
+    int signal;
+    int status;
+};
+
+class SignalDuringRender : public ::testing::TestWithParam<StopCase> {};
+
+// "Thread" in the name puts it in the ThreadSanitizer run.
+TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
+    const StopCase& c = GetParam();
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", slow_scene().dump());
+    write_text(dir + "/out.exr", "an older image");
+    const std::set<std::string> before = files_in(dir);
+    const std::string err_file = scratch_dir() + "/stderr.txt";
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDERR_FILENO);
+        execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, (dir + "/scene.json").c_str(), "-o",
+              (dir + "/out.exr").c_str(), "--threads", "2", "--quiet", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // The handler goes in just before the pixel loop starts; give the
+    // threads a moment to be busy.
+    const auto started = Clock::now();
+    while (!catches(pid, c.signal) && Clock::now() - started < std::chrono::seconds(60))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(catches(pid, c.signal)) << "the renderer never got to rendering";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(pid, c.signal), 0);
+
+    const auto sent = Clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() - sent < std::chrono::seconds(20))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "still rendering 20 s after the signal";
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
+    // Natively it takes a few milliseconds; sanitizer builds are far slower.
+    EXPECT_LT(seconds, 5.0);
+    ASSERT_TRUE(WIFEXITED(status)) << "died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    const std::string err = read_file(err_file);
+    EXPECT_NE(err.find(std::string("stopped by ") + c.name), std::string::npos) << err;
+    EXPECT_EQ(err.find("never released"), std::string::npos) << err;
+    EXPECT_EQ(files_in(dir), before);
+    EXPECT_EQ(read_file(dir + "/out.exr"), "an older image");
+}
+
+INSTANTIATE_TEST_SUITE_P(Interrupt, SignalDuringRender,
+                         ::testing::Values(StopCase{"SIGINT", SIGINT, 130},
+                                           StopCase{"SIGTERM", SIGTERM, 143}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Interrupt, StopFlagEndsAnInProcessRenderAndTheModuleStillExits) {
+    Scene scene;
+    std::string error;
+    ASSERT_TRUE(parse_scene(slow_scene(), "slow", "", test_declaration(), scene, error)) << error;
+    std::atomic<bool> stop{false};
+    RenderSettings settings;
+    settings.module_path = VOSH_MODULE_FILE;
+    settings.threads = 3;
+    settings.stop = &stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+    });
+    Image image;
+    RenderStats stats;
+    const auto start = Clock::now();
+    const bool finished = render_scene(scene, test_declaration(), settings, image, stats, error);
+    stopper.join();
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(stats.interrupted);
+    EXPECT_NE(error.find("stopped"), std::string::npos) << error;
+    EXPECT_EQ(stats.leaked_blocks, 0u);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 10.0);
+}
+
+// The count every render checks is only worth something if a block the
+// module keeps is in fact counted.
+TEST(LeakBookkeeping, BlocksNotReleasedAreCountedOnce) {
+    MemoryTracker memory;
+    void* kept = memory.allocate("shader.cpp", 10, 64);
+    void* returned = memory.allocate("shader.cpp", 11, 16);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(memory.release(returned));
+    EXPECT_FALSE(memory.release(returned));  // not twice
+    EXPECT_EQ(memory.report_leaks(), 1u);
+    EXPECT_EQ(memory.report_leaks(), 0u);
+}
+
+}  // namespace
+}  // namespace vosh::render::test
