@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/dynamic_library.h"
@@ -175,6 +177,42 @@ TEST_F(Binding, HostReceivesTheFinishedWarningText) {
     EXPECT_EQ(host().warnings[0], "light 7 of lamp");
     EXPECT_EQ(host().warnings[1], "100%d done");
     EXPECT_EQ(host().warnings[2], "1:" + long_text.substr(0, 1021));
+}
+
+// Render threads can meet an emptied table together: each looks up what it
+// needs, all store the same addresses, and every call lands in the host.
+TEST_F(Binding, ConcurrentFirstLookupsAllLandInTheHost) {
+    OcclusionParams& params = default_params();
+    params.near_distance = 1.0f;  // every hit at 0.5 weighs 1
+    params.far_distance = 0.0f;   // and no falloff goes through the host's record
+    host().probes = {hit_at(0.5)};
+    init_instance(params);
+    const Color expected = shade(params);
+    ASSERT_EQ(expected.r, 0.0f) << "the probes must count";
+    host().recording = false;
+
+    constexpr int threads = 4;
+    std::atomic<int> waiting{threads};
+    std::vector<Color> results(threads);
+    testing::internal::CaptureStderr();
+    module().set_module_handle(own_handle());
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            RenderState state = host().state;
+            // Start together so the first lookups overlap.
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) std::this_thread::yield();
+            results[t] = shade(params, state);
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    for (int t = 0; t < threads; ++t) {
+        EXPECT_EQ(results[t].r, expected.r) << "thread " << t;
+        EXPECT_EQ(results[t].a, expected.a) << "thread " << t;
+    }
+    module().exit(&host().state, &params);
 }
 
 // Only the five entry points are visible, and nothing is imported from the
