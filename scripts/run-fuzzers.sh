@@ -19,9 +19,12 @@ for corpus in fuzz/corpus/*/; do
     # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
     work="$(mktemp -d)"
     log="$work/log"
+    # Keys and names of a text format, where there is a dictionary for it.
+    dict=()
+    if [ -f "fuzz/${name}.dict" ]; then dict=(-dict="fuzz/${name}.dict"); fi
     echo "--- ${name}_fuzzer for ${seconds}s"
     if "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
-        -artifact_prefix="$findings/${name}-" "$work" "$corpus" >"$log" 2>&1; then
+        "${dict[@]}" -artifact_prefix="$findings/${name}-" "$work" "$corpus" >"$log" 2>&1; then
         runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
         echo "ok: ${name}_fuzzer ran ${runs:-?} inputs, no finding"
     else

@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Interrupt, SignalDuringRender,
                                            StopCase{"SIGTERM", SIGTERM, 143}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Interrupt, StopFlagEndsAnInProcessRenderAndTheModuleStillExits) {
+TEST(Interrupt, StopFlagEndsEveryThreadOfAnInProcessRender) {
     Scene scene;
     std::string error;
     ASSERT_TRUE(parse_scene(slow_scene(), "slow", "", test_declaration(), scene, error)) << error;

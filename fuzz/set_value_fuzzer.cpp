@@ -1,0 +1,117 @@
+// `--set` over arbitrary text: each input line is one NAME=VALUE argument,
+// applied to a scene with two occlusion shaders (one with a connected
+// parameter) and a light, as vosh-render applies them. Sanitizers catch
+// undefined behaviour; when the arguments are taken, every stored value is
+// one a render can use, and no connection is left on a parameter they set.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "renderer/scene_loader.h"
+#include "renderer/shader_declaration.h"
+
+namespace {
+
+using namespace vosh::render;
+
+void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "violated: %s\n", what);
+        std::abort();
+    }
+}
+
+const ShaderDeclaration& declaration() {
+    static const ShaderDeclaration decl = [] {
+        ShaderDeclaration d;
+        std::string error;
+        if (!load_declaration(VOSH_SOURCE_DIR "/renderer/vosh_occlusion.decl.json", d, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::abort();
+        }
+        return d;
+    }();
+    return decl;
+}
+
+const Scene& base_scene() {
+    static const Scene scene = [] {
+        const nlohmann::json doc = {
+            {"camera", {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
+                        {"resolution", {4, 4}}}},
+            {"lights", {{"key", {{"position", {2, 4, 1}}}}, {"sun", {{"direction", {0, -1, 0}}}}}},
+            {"shaders",
+             {{"plain", {{"type", "vosh_occlusion"}, {"params", {{"samples", 16}}}}},
+              {"tiles", {{"type", "checker"}}},
+              {"fed", {{"type", "vosh_occlusion"},
+                       {"params", {{"adaptive", true}, {"bright", {{"shader", "tiles"}}},
+                                   {"far_distance", {{"shader", "tiles"}}}}}}}}},
+        };
+        Scene s;
+        std::string error;
+        if (!parse_scene(doc, "fuzz.json", "", declaration(), s, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::abort();
+        }
+        return s;
+    }();
+    return scene;
+}
+
+void check_block(const unsigned char* block) {
+    for (const ParamDecl& p : declaration().params) {
+        const int floats = p.type == ParamType::color ? 4 : p.type == ParamType::vector ? 3
+                           : p.type == ParamType::scalar ? 1 : 0;
+        for (int k = 0; k < floats; ++k) {
+            float v;
+            std::memcpy(&v, block + p.offset + 4 * k, sizeof v);
+            check(std::isfinite(v), "every stored number is finite");
+        }
+        if (p.type == ParamType::unused) {
+            int32_t v;
+            std::memcpy(&v, block + p.offset, sizeof v);
+            check(v == 0, "reserved slots stay 0");
+        }
+    }
+    std::string problem;
+    check(validate_for_render(declaration(), block, problem), "the block passes the render check");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> assignments;
+    std::string line;
+    for (size_t i = 0; i <= size && assignments.size() < 16; ++i) {
+        if (i == size || data[i] == '\n') {
+            assignments.push_back(line);
+            line.clear();
+        } else {
+            line += static_cast<char>(data[i]);
+        }
+    }
+    Scene scene = base_scene();
+    std::string error;
+    if (!apply_overrides(assignments, declaration(), scene, error)) {
+        check(error.rfind("--set", 0) == 0, "an error names the option");
+        return 0;
+    }
+    for (const ShaderDesc& shader : scene.shaders) {
+        if (shader.kind != ShaderKind::occlusion) continue;
+        check_block(shader.block.data());
+        for (const std::string& a : assignments) {
+            const ParamDecl* p = declaration().find(a.substr(0, a.find('=')));
+            check(p != nullptr, "only declared parameters are taken");
+            for (const Connection& c : shader.connections)
+                check(c.offset != p->offset, "a set parameter is no longer connected");
+        }
+    }
+    return 0;
+}
