@@ -1,12 +1,15 @@
 // Module overhead per direction: vosh_occlusion, loaded with dlopen and bound
 // to a constant-time host, against an inline reference that does the same
-// arithmetic in one plain loop calling the host's functions directly.
+// arithmetic in one plain loop calling the host's functions directly. Both
+// run in the same benchmark, in alternating blocks.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "bench/bench_host.h"
@@ -249,7 +252,7 @@ void reference_bleeding(Color* result, RenderState* state, const OcclusionParams
     *result = Color{sum.r / n, sum.g / n, sum.b / n, 1.0f};
 }
 
-void run_reference(Mode mode, Color* result, RenderState* state, const OcclusionParams& p,
+void run_reference_mode(Mode mode, Color* result, RenderState* state, const OcclusionParams& p,
                    const Reference& ref, uint32_t count) {
     switch (mode) {
         case Mode::plain: reference_plain(result, state, p, ref, count); break;
@@ -261,40 +264,59 @@ void run_reference(Mode mode, Color* result, RenderState* state, const Occlusion
 
 // ---------------------------------------------------------------------------
 
-void count_directions(benchmark::State& st, uint32_t directions) {
-    const double taken = static_cast<double>(st.iterations()) * directions;
-    st.SetItemsProcessed(static_cast<int64_t>(taken));
-    st.counters["ns_per_direction"] =
-        benchmark::Counter(taken, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+double thread_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-void bench_module(benchmark::State& st, Mode mode, uint32_t directions) {
+// Module and reference alternate in blocks of about a millisecond of this
+// thread's CPU time, so that whatever else the machine runs slows both alike
+// and the ratio stays paired.
+void bench_overhead(benchmark::State& st, Mode mode, uint32_t directions) {
     reset_state();
     BenchHost& h = host();
     OcclusionParams params = params_for(mode, directions);
+    const Reference ref = reference_for(params);
     const Module& m = module();
     HostBool unused = 0;
     m.init(&h.state, &params, &unused);
+    const int calls = std::max(1, static_cast<int>(40000 / directions));
+    const auto run_module = [&] {
+        for (int i = 0; i < calls; ++i) {
+            Color result{0.0f, 0.0f, 0.0f, 1.0f};
+            m.shade(&result, &h.state, &params);
+            benchmark::DoNotOptimize(result);
+        }
+    };
+    const auto run_reference = [&] {
+        for (int i = 0; i < calls; ++i) {
+            Color result{0.0f, 0.0f, 0.0f, 1.0f};
+            run_reference_mode(mode, &result, &h.state, params, ref, directions);
+            benchmark::DoNotOptimize(result);
+        }
+    };
+    double module_seconds = 0, reference_seconds = 0;
+    int64_t blocks = 0;
     for (auto _ : st) {
-        Color result{0.0f, 0.0f, 0.0f, 1.0f};
-        m.shade(&result, &h.state, &params);
-        benchmark::DoNotOptimize(result);
+        // Each goes first every other block.
+        const bool module_first = (blocks & 1) == 0;
+        const double t0 = thread_seconds();
+        if (module_first) run_module(); else run_reference();
+        const double t1 = thread_seconds();
+        if (module_first) run_reference(); else run_module();
+        const double t2 = thread_seconds();
+        module_seconds += module_first ? t1 - t0 : t2 - t1;
+        reference_seconds += module_first ? t2 - t1 : t1 - t0;
+        st.SetIterationTime(t2 - t0);
+        ++blocks;
     }
     m.exit(&h.state, &params);
-    count_directions(st, directions);
-}
-
-void bench_reference(benchmark::State& st, Mode mode, uint32_t directions) {
-    reset_state();
-    BenchHost& h = host();
-    const OcclusionParams params = params_for(mode, directions);
-    const Reference ref = reference_for(params);
-    for (auto _ : st) {
-        Color result{0.0f, 0.0f, 0.0f, 1.0f};
-        run_reference(mode, &result, &h.state, params, ref, directions);
-        benchmark::DoNotOptimize(result);
-    }
-    count_directions(st, directions);
+    const double taken = static_cast<double>(blocks) * calls * directions;
+    st.SetItemsProcessed(static_cast<int64_t>(2 * taken));
+    st.counters["module_ns_per_direction"] = module_seconds * 1e9 / taken;
+    st.counters["reference_ns_per_direction"] = reference_seconds * 1e9 / taken;
+    st.counters["module_vs_reference"] = module_seconds / reference_seconds;
 }
 
 // The reference only stands for the module if it computes the same colour,
@@ -315,7 +337,7 @@ bool reference_matches_module() {
 
             reset_state();
             Color from_reference{0.0f, 0.0f, 0.0f, 1.0f};
-            run_reference(info.mode, &from_reference, &h.state, params, reference_for(params),
+            run_reference_mode(info.mode, &from_reference, &h.state, params, reference_for(params),
                           directions);
             if (std::memcmp(&from_module, &from_reference, sizeof(Color)) != 0) {
                 std::fprintf(stderr,
@@ -355,7 +377,7 @@ bool reference_matches_module() {
     const Reference ref = reference_for(params);
     for (int i = 0; i < calls; ++i) {
         Color result{0.0f, 0.0f, 0.0f, 1.0f};
-        run_reference(mode, &result, &h.state, params, ref, directions);
+        run_reference_mode(mode, &result, &h.state, params, ref, directions);
         benchmark::DoNotOptimize(result);
     }
 }
@@ -385,11 +407,9 @@ int main(int argc, char** argv) {
     }
     for (const ModeInfo& info : modes) {
         for (uint32_t directions : direction_counts) {
-            const std::string suffix = std::string(info.name) + "/" + std::to_string(directions);
-            benchmark::RegisterBenchmark(("module/" + suffix).c_str(), bench_module, info.mode,
-                                         directions);
-            benchmark::RegisterBenchmark(("reference/" + suffix).c_str(), bench_reference,
-                                         info.mode, directions);
+            const std::string name = std::string("overhead/") + info.name + "/" + std::to_string(directions);
+            benchmark::RegisterBenchmark(name.c_str(), bench_overhead, info.mode, directions)
+                ->UseManualTime();
         }
     }
     benchmark::Initialize(&argc, argv);

@@ -30,10 +30,7 @@ module_json=-
 renderer_json=-
 if [[ $which == all || $which == module ]]; then
   module_json="$out/module_overhead.json"
-  # Random interleaving spreads drifts in machine load over module and
-  # reference alike.
-  "$build/bench/bench_module_overhead" --benchmark_repetitions="$reps" \
-    --benchmark_enable_random_interleaving=true --benchmark_min_time=0.5 \
+  "$build/bench/bench_module_overhead" --benchmark_repetitions="$reps" --benchmark_min_time=0.5 \
     --benchmark_display_aggregates_only=true \
     --benchmark_out="$module_json" --benchmark_out_format=json
 fi

@@ -38,46 +38,39 @@ def context_line(ctx):
 
 def module_report(path):
     ctx, grouped = runs(path)
-    print("## Module overhead per direction (ns per direction, CPU time)")
+    print("## Module overhead per direction (ns of CPU time per direction)")
     print(f"{context_line(ctx)}; repetitions: {len(next(iter(grouped.values())))}")
     print()
     print("| mode | directions | module | reference | module / reference |")
     print("|---|---|---|---|---|")
     order = ["plain", "bent_normals", "environment_tint", "color_bleeding"]
+    ns = lambda v: f"{v:.2f}"
+    ratio = lambda v: f"{v:.3f}"
+    medians = {}
     for mode in order:
         for n in (16, 64, 256):
-            m = grouped.get(f"module/{mode}/{n}")
-            r = grouped.get(f"reference/{mode}/{n}")
-            if not m or not r:
+            b = grouped.get(f"overhead/{mode}/{n}/manual_time")
+            if not b:
                 continue
-            mv = [b["ns_per_direction"] * 1e9 for b in m]
-            rv = [b["ns_per_direction"] * 1e9 for b in r]
-            by_rep_m = {b.get("repetition_index", i): v for i, (b, v) in enumerate(zip(m, mv))}
-            by_rep_r = {b.get("repetition_index", i): v for i, (b, v) in enumerate(zip(r, rv))}
-            paired = [by_rep_m[k] / by_rep_r[k] for k in by_rep_m if k in by_rep_r]
-            ratio = med(mv) / med(rv)
-            ns = lambda v: f"{v:.2f}"
-            print(f"| {mode} | {n} | {spread(mv, ns)} | {spread(rv, ns)} | "
-                  f"{ratio:.3f} (paired {min(paired):.3f}..{max(paired):.3f}) |")
-    # Per-call and per-direction cost from the 16 and 256 direction runs.
+            mv = [x["module_ns_per_direction"] for x in b]
+            rv = [x["reference_ns_per_direction"] for x in b]
+            qv = [x["module_vs_reference"] for x in b]
+            medians[(mode, n)] = (med(mv), med(rv))
+            print(f"| {mode} | {n} | {spread(mv, ns)} | {spread(rv, ns)} | {spread(qv, ratio)} |")
     print()
-    print("Linear fit t(n) = per_call + n * per_direction from the medians at 16 and 256 directions:")
+    print("Linear fit t(n) = per call + n * per direction through the medians at 16 and 256 directions:")
     print()
-    print("| mode | module per call (ns) | module per direction (ns) | reference per call | reference per direction |")
+    print("| mode | module per call (ns) | module per direction (ns) | reference per call (ns) | reference per direction (ns) |")
     print("|---|---|---|---|---|")
     for mode in order:
-        fits = []
-        for who in ("module", "reference"):
-            a = grouped.get(f"{who}/{mode}/16")
-            b = grouped.get(f"{who}/{mode}/256")
-            if not a or not b:
-                break
-            t16 = med([x["ns_per_direction"] * 1e9 for x in a]) * 16
-            t256 = med([x["ns_per_direction"] * 1e9 for x in b]) * 256
+        if (mode, 16) not in medians or (mode, 256) not in medians:
+            continue
+        row = []
+        for k in (0, 1):
+            t16, t256 = medians[(mode, 16)][k] * 16, medians[(mode, 256)][k] * 256
             slope = (t256 - t16) / 240
-            fits.append((t16 - 16 * slope, slope))
-        if len(fits) == 2:
-            print(f"| {mode} | {fits[0][0]:.1f} | {fits[0][1]:.2f} | {fits[1][0]:.1f} | {fits[1][1]:.2f} |")
+            row += [t16 - 16 * slope, slope]
+        print(f"| {mode} | {row[0]:.1f} | {row[1]:.2f} | {row[2]:.1f} | {row[3]:.2f} |")
     print()
 
 
