@@ -71,6 +71,8 @@ struct StopCase {
     int status;
 };
 
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
 class SignalDuringRender : public ::testing::TestWithParam<StopCase> {};
 
 // "Thread" in the name puts it in the ThreadSanitizer run.
