@@ -16,6 +16,11 @@ status=0
 for corpus in fuzz/corpus/*/; do
     name="$(basename "$corpus")"
     fuzzer="build-fuzz/fuzz/${name}_fuzzer"
+    if [[ ! -x "$fuzzer" ]]; then
+        echo "FAIL: corpus $corpus has no fuzzer $fuzzer (not built by the fuzz preset?)"
+        status=1
+        continue
+    fi
     # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
     work="$(mktemp -d)"
     log="$work/log"
