@@ -1,6 +1,13 @@
 #include "renderer/mesh_loader.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
@@ -8,7 +15,9 @@
 
 namespace vosh::render {
 
-bool load_mesh(const std::string& path, MeshData& out, std::string& error) {
+namespace {
+
+bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
     Assimp::Importer importer;
     // Points and lines are dropped: only surfaces occlude.
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
@@ -57,6 +66,120 @@ bool load_mesh(const std::string& path, MeshData& out, std::string& error) {
         }
     if (mesh.indices.empty()) {
         error = "mesh holds no triangle";
+        return false;
+    }
+    out = std::move(mesh);
+    return true;
+}
+
+// The child's answer through the pipe: a flag, the reason, then each array
+// as a count and its raw values.
+template <class T>
+void put(std::string& buffer, const T* values, uint64_t count) {
+    buffer.append(reinterpret_cast<const char*>(&count), sizeof count);
+    buffer.append(reinterpret_cast<const char*>(values), count * sizeof(T));
+}
+
+template <class T>
+bool take(const std::string& buffer, size_t& at, std::vector<T>& values) {
+    uint64_t count;
+    if (buffer.size() - at < sizeof count) return false;
+    std::memcpy(&count, buffer.data() + at, sizeof count);
+    at += sizeof count;
+    if (count > (buffer.size() - at) / sizeof(T)) return false;
+    values.resize(count);
+    if (count > 0) std::memcpy(values.data(), buffer.data() + at, count * sizeof(T));
+    at += count * sizeof(T);
+    return true;
+}
+
+std::string encode(bool ok, const std::string& problem, const MeshData& mesh) {
+    std::string buffer(1, ok ? 1 : 0);
+    put(buffer, problem.data(), problem.size());
+    put(buffer, mesh.positions.data(), mesh.positions.size());
+    put(buffer, mesh.normals.data(), mesh.normals.size());
+    put(buffer, mesh.uvs.data(), mesh.uvs.size());
+    put(buffer, mesh.indices.data(), mesh.indices.size());
+    return buffer;
+}
+
+bool decode(const std::string& buffer, bool& ok, std::string& problem, MeshData& mesh) {
+    if (buffer.empty()) return false;
+    ok = buffer[0] == 1;
+    size_t at = 1;
+    std::vector<char> text;
+    if (!take(buffer, at, text) || !take(buffer, at, mesh.positions) ||
+        !take(buffer, at, mesh.normals) || !take(buffer, at, mesh.uvs) ||
+        !take(buffer, at, mesh.indices) || at != buffer.size())
+        return false;
+    problem.assign(text.begin(), text.end());
+    return true;
+}
+
+void write_all(int fd, const std::string& data) {
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string read_all(int fd) {
+    std::string data;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return data;
+        data.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+bool load_mesh(const std::string& path, MeshData& out, std::string& error) {
+    // The importer reads dozens of formats and some of its readers crash on
+    // a malformed file (a truncated binary PLY does), so it runs in a child
+    // process: a broken file becomes an error line, not the end of vosh-render.
+    int fds[2];
+    if (pipe(fds) != 0) return import_mesh(path, out, error);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return import_mesh(path, out, error);
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        // Whatever the importer (or a sanitizer) would print goes nowhere;
+        // the parent says what went wrong.
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) {
+            dup2(quiet, STDOUT_FILENO);
+            dup2(quiet, STDERR_FILENO);
+        }
+        MeshData mesh;
+        std::string problem;
+        const bool ok = import_mesh(path, mesh, problem);
+        write_all(fds[1], encode(ok, problem, mesh));
+        _exit(0);
+    }
+    close(fds[1]);
+    const std::string answer = read_all(fds[0]);
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    bool ok = false;
+    std::string problem;
+    MeshData mesh;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !decode(answer, ok, problem, mesh)) {
+        error = "cannot read mesh: the importer crashed reading it";
+        return false;
+    }
+    if (!ok) {
+        error = problem;
         return false;
     }
     out = std::move(mesh);

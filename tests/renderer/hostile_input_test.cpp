@@ -164,7 +164,9 @@ const Hostile hostile_inputs[] = {
     {"mesh_empty_file", {}, [](json& s, auto& d) { add_mesh(s, d, "empty.obj", ""); }, {"/objects/2/file", "empty.obj"}},
     {"mesh_binary_garbage", {}, [](json& s, auto& d) { std::string junk; for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) >> 3); add_mesh(s, d, "junk.obj", junk); },
      {"/objects/2/file", "junk.obj"}},
-    {"mesh_ply_lying_about_its_size", {}, [](json& s, auto& d) { add_mesh(s, d, "big.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 100000000\nproperty float x\nproperty float y\nproperty float z\nend_header\n\x01\x02\x03"); },
+    {"mesh_binary_ply_truncated", {}, [](json& s, auto& d) { add_mesh(s, d, "cut.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n" + std::string(20, '\0')); },
+     {"/objects/2/file", "cut.ply", "importer crashed"}},
+    {"mesh_ply_lying_about_its_size", {}, [](json& s, auto& d) { add_mesh(s, d, "big.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 10000000\nproperty float x\nproperty float y\nproperty float z\nend_header\n\x01\x02\x03"); },
      {"/objects/2/file", "big.ply"}},
 
     // --- environment images

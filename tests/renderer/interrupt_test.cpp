@@ -154,6 +154,23 @@ TEST(Interrupt, StopFlagEndsEveryThreadOfAnInProcessRender) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 10.0);
 }
 
+// A signal that lands while the image is being written: the finished
+// temporary file is dropped rather than renamed over the older image.
+TEST(Interrupt, StopDuringTheWriteKeepsTheOldImage) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/out.exr", "an older image");
+    const Image image{2, 2, std::vector<float>(16, 0.5f)};
+    std::atomic<bool> stop{true};
+    std::string error;
+    EXPECT_FALSE(write_image_atomic(image, dir + "/out.exr", error, &stop));
+    EXPECT_NE(error.find("stopped"), std::string::npos) << error;
+    EXPECT_EQ(files_in(dir), std::set<std::string>{"out.exr"});
+    EXPECT_EQ(read_file(dir + "/out.exr"), "an older image");
+    stop = false;
+    EXPECT_TRUE(write_image_atomic(image, dir + "/out.exr", error, &stop)) << error;
+    EXPECT_NE(read_file(dir + "/out.exr"), "an older image");
+}
+
 // The count every render checks is only worth something if a block the
 // module keeps is in fact counted.
 TEST(LeakBookkeeping, BlocksNotReleasedAreCountedOnce) {
