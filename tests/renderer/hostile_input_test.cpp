@@ -63,6 +63,30 @@ void write_environment(const std::string& dir, float value) {
     EXPECT_TRUE(write_image_atomic(sky, dir + "/sky.exr", error)) << error;
 }
 
+// A PNG file under an .exr name.
+void write_png_as_exr(const std::string& dir) {
+    const Image image{2, 2, std::vector<float>(16, 0.5f)};
+    std::string error;
+    EXPECT_TRUE(write_image_atomic(image, dir + "/sky.png", error)) << error;
+    std::rename((dir + "/sky.png").c_str(), (dir + "/sky.exr").c_str());
+}
+
+void write_truncated_exr(const std::string& dir) {
+    write_environment(dir, 1);
+    std::ifstream in(dir + "/sky.exr", std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    write_text(dir + "/sky.exr", bytes.str().substr(0, bytes.str().size() / 2));
+}
+
+std::string binary_junk() {
+    std::string junk;
+    for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) >> 3);
+    return junk;
+}
+
+const json sky_image = {{"image", "sky.exr"}};
+
 using Spoil = std::function<void(json& scene, const std::string& dir)>;
 
 struct Hostile {
@@ -162,7 +186,7 @@ const Hostile hostile_inputs[] = {
     {"mesh_index_out_of_range", {}, [](json& s, auto& d) { add_mesh(s, d, "bad.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 99\n"); }, {"/objects/2/file", "bad.obj"}},
     {"mesh_truncated", {}, [](json& s, auto& d) { add_mesh(s, d, "cut.obj", std::string(two_triangles).substr(0, 25)); }, {"/objects/2/file", "cut.obj"}},
     {"mesh_empty_file", {}, [](json& s, auto& d) { add_mesh(s, d, "empty.obj", ""); }, {"/objects/2/file", "empty.obj"}},
-    {"mesh_binary_garbage", {}, [](json& s, auto& d) { std::string junk; for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) >> 3); add_mesh(s, d, "junk.obj", junk); },
+    {"mesh_binary_garbage", {}, [](json& s, auto& d) { add_mesh(s, d, "junk.obj", binary_junk()); },
      {"/objects/2/file", "junk.obj"}},
     {"mesh_binary_ply_truncated", {}, [](json& s, auto& d) { add_mesh(s, d, "cut.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n" + std::string(20, '\0')); },
      {"/objects/2/file", "cut.ply", "importer crashed"}},
@@ -170,15 +194,15 @@ const Hostile hostile_inputs[] = {
      {"/objects/2/file", "big.ply"}},
 
     // --- environment images
-    {"environment_png_named_exr", {}, [](json& s, auto& d) { Image i{2, 2, std::vector<float>(16, 0.5f)}; std::string e; write_image_atomic(i, d + "/sky.png", e); std::rename((d + "/sky.png").c_str(), (d + "/sky.exr").c_str()); s["environment"] = {{"image", "sky.exr"}}; },
+    {"environment_png_named_exr", {}, [](json& s, auto& d) { write_png_as_exr(d); s["environment"] = sky_image; },
      {"/environment/image", "sky.exr"}},
-    {"environment_truncated_exr", {}, [](json& s, auto& d) { write_environment(d, 1); std::ifstream in(d + "/sky.exr", std::ios::binary); std::stringstream b; b << in.rdbuf(); write_text(d + "/sky.exr", b.str().substr(0, b.str().size() / 2)); s["environment"] = {{"image", "sky.exr"}}; },
+    {"environment_truncated_exr", {}, [](json& s, auto& d) { write_truncated_exr(d); s["environment"] = sky_image; },
      {"/environment/image", "sky.exr"}},
-    {"environment_nan_pixel", {}, [](json& s, auto& d) { write_environment(d, NAN); s["environment"] = {{"image", "sky.exr"}}; },
+    {"environment_nan_pixel", {}, [](json& s, auto& d) { write_environment(d, NAN); s["environment"] = sky_image; },
      {"/environment/image", "not a finite number at pixel (1, 0)"}},
-    {"environment_infinite_pixel", {}, [](json& s, auto& d) { write_environment(d, INFINITY); s["environment"] = {{"image", "sky.exr"}}; },
+    {"environment_infinite_pixel", {}, [](json& s, auto& d) { write_environment(d, INFINITY); s["environment"] = sky_image; },
      {"/environment/image", "pixel (1, 0)"}},
-    {"environment_huge_but_finite", {}, [](json& s, auto& d) { write_environment(d, 3e38f); s["environment"] = {{"image", "sky.exr"}}; }, {}},
+    {"environment_huge_but_finite", {}, [](json& s, auto& d) { write_environment(d, 3e38f); s["environment"] = sky_image; }, {}},
 };
 
 void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
