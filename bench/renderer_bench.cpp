@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,7 @@ const ShaderDeclaration& declaration() {
 
 struct RenderOutcome {
     double seconds = 0;  // the pixel loop, as vosh-render times it
+    double cpu_seconds = 0;  // its render threads' CPU time
     uint64_t probe_rays = 0;
     Image image;
 };
@@ -74,6 +76,7 @@ RenderOutcome render(const Scene& scene, int threads) {
     if (!render::render_scene(scene, declaration(), settings, out.image, stats, error)) fail(error);
     if (stats.bad_samples || stats.leaked_blocks) fail("render reported bad samples or leaks");
     out.seconds = stats.seconds;
+    out.cpu_seconds = stats.cpu_seconds;
     out.probe_rays = stats.probe_rays;
     return out;
 }
@@ -130,30 +133,43 @@ std::vector<RecordedRay> record_rays(const Scene& scene, int threads) {
 
 struct ReplayOutcome {
     double seconds = 0;
+    double cpu_seconds = 0;  // summed over the threads
     double weight_sum = 0;
 };
+
+double thread_cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 constexpr size_t replay_chunk = 4096;
 
 template <class TraceChunk>
 ReplayOutcome replay(const std::vector<RecordedRay>& rays, int threads, TraceChunk trace_chunk) {
     std::atomic<size_t> next{0};
-    std::vector<double> sums(static_cast<size_t>(threads) * 8, 0.0);  // a cache line apart
+    // Per thread: weight sum and CPU seconds, a cache line apart.
+    std::vector<double> sums(static_cast<size_t>(threads) * 8, 0.0);
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([&, t] {
+            const double cpu_start = thread_cpu_seconds();
             double sum = 0;
             for (size_t begin = next.fetch_add(replay_chunk); begin < rays.size();
                  begin = next.fetch_add(replay_chunk))
                 sum += trace_chunk(rays.data() + begin, std::min(replay_chunk, rays.size() - begin));
             sums[static_cast<size_t>(t) * 8] = sum;
+            sums[static_cast<size_t>(t) * 8 + 1] = thread_cpu_seconds() - cpu_start;
         });
     for (std::thread& w : workers) w.join();
     const auto end = std::chrono::steady_clock::now();
     ReplayOutcome out;
     out.seconds = std::chrono::duration<double>(end - start).count();
-    for (double s : sums) out.weight_sum += s;
+    for (int t = 0; t < threads; ++t) {
+        out.weight_sum += sums[static_cast<size_t>(t) * 8];
+        out.cpu_seconds += sums[static_cast<size_t>(t) * 8 + 1];
+    }
     return out;
 }
 
@@ -247,6 +263,7 @@ void bench_throughput(benchmark::State& state, size_t wanted_triangles, int reso
     RTCScene scene = p.geometry.native_scene();
     const double rays = static_cast<double>(p.rays.size());
     double render_rate = 0, intersect_rate = 0, occluded_rate = 0;
+    double render_cpu = 0, intersect_cpu = 0, occluded_cpu = 0;
     double render_occlusion = 0, replay_occlusion = 0;
     for (auto _ : state) {
         const RenderOutcome r = render(p.scene, threads);
@@ -257,6 +274,9 @@ void bench_throughput(benchmark::State& state, size_t wanted_triangles, int reso
         render_rate = rays / r.seconds;
         intersect_rate = rays / hit.seconds;
         occluded_rate = rays / any.seconds;
+        render_cpu = r.cpu_seconds;
+        intersect_cpu = hit.cpu_seconds;
+        occluded_cpu = any.cpu_seconds;
         // The image is 1 - occlusion (bright 1, dark 0, one shading call per
         // pixel, every pixel on a surface), so its mean checks the replay.
         render_occlusion = 1.0 - mean_red(r.image);
@@ -271,6 +291,13 @@ void bench_throughput(benchmark::State& state, size_t wanted_triangles, int reso
     state.counters["intersect_ns_per_ray"] = 1e9 / intersect_rate;
     state.counters["render_vs_intersect"] = render_rate / intersect_rate;
     state.counters["render_vs_occluded"] = render_rate / occluded_rate;
+    // CPU time per ray, summed over the threads: unlike the rates above it
+    // does not count time the threads waited for other work on the machine.
+    state.counters["render_cpu_ns_per_ray"] = render_cpu * 1e9 / rays;
+    state.counters["intersect_cpu_ns_per_ray"] = intersect_cpu * 1e9 / rays;
+    state.counters["occluded_cpu_ns_per_ray"] = occluded_cpu * 1e9 / rays;
+    state.counters["render_vs_intersect_cpu"] = intersect_cpu / render_cpu;
+    state.counters["render_vs_occluded_cpu"] = occluded_cpu / render_cpu;
     state.counters["render_mean_occlusion"] = render_occlusion;
     state.counters["replay_mean_occlusion"] = replay_occlusion;
 }

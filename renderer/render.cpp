@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -110,6 +111,22 @@ struct TileQueue {
     std::vector<Region> tiles;
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
+    std::atomic<uint64_t> cpu_ns{0};  // summed over the render threads
+};
+
+uint64_t thread_cpu_ns() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+}
+
+// Adds the calling thread's CPU time to `total` when it goes out of scope:
+// with other work on the machine, CPU time per ray stays comparable where
+// wall time does not.
+struct CpuTimeTally {
+    std::atomic<uint64_t>& total;
+    uint64_t start = thread_cpu_ns();
+    ~CpuTimeTally() { total += thread_cpu_ns() - start; }
 };
 
 Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sample, int spp) {
@@ -144,6 +161,7 @@ bool stop_requested(const std::atomic<bool>* stop) {
 void render_tiles(TileQueue& queue, const Region& image_area, int spp, Image& image,
                   std::atomic<uint64_t>& probes, std::atomic<uint64_t>& bad,
                   const std::atomic<bool>* stop) {
+    CpuTimeTally tally{queue.cpu_ns};
     RenderContext& ctx = context();
     ThreadContext thread(ctx.max_depth, &ctx.camera_record, &ctx.options);
     for (size_t t = queue.next++; t < queue.tiles.size(); t = queue.next++) {
@@ -296,6 +314,7 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     stats.samples_per_pixel = spp;
     stats.threads = workers.empty() ? 1 : static_cast<int>(workers.size());
     stats.seconds = std::chrono::duration<double>(end - start).count();
+    stats.cpu_seconds = static_cast<double>(queue.cpu_ns.load()) * 1e-9;
     stats.probe_rays = probes.load();
     stats.bad_samples = bad.load();
     if (queue.done.load() < queue.tiles.size()) {

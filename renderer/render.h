@@ -34,6 +34,7 @@ struct RenderStats {
     int samples_per_pixel = 0;
     int threads = 0;
     double seconds = 0;  // the pixel loop alone
+    double cpu_seconds = 0;  // CPU time the render threads spent in the pixel loop
     uint64_t probe_rays = 0;
     uint64_t bad_samples = 0;  // samples that came back not finite (stored as 0)
     size_t leaked_blocks = 0;  // module memory never released

@@ -87,48 +87,72 @@ def renderer_report(path):
     def counter(name, key):
         return [b[key] for b in grouped[name]]
 
-    print("### Throughput (M probe rays/s; ratios paired per repetition)")
+    print("### Throughput (wall clock: M probe rays/s; ratios paired per repetition)")
     print()
     print("| run | rays | vosh-render | rtcIntersect1 loop | rtcOccluded1 loop | render/intersect | render/occluded | mean occlusion render / replay |")
     print("|---|---|---|---|---|---|---|---|")
-    for name in sorted(n for n in grouped if n.startswith("throughput/")):
+    throughput = sorted(n for n in grouped if n.startswith("throughput/"))
+    short = lambda n: n.replace("/iterations:1/manual_time", "")
+    for name in throughput:
         b0 = grouped[name][0]
-        print(f"| {name.replace('/iterations:1/manual_time', '')} | {int(b0['probe_rays'])} | "
+        print(f"| {short(name)} | {int(b0['probe_rays'])} | "
               f"{spread(counter(name, 'render_rays_per_s'), mrays)} | "
               f"{spread(counter(name, 'intersect_rays_per_s'), mrays)} | "
               f"{spread(counter(name, 'occluded_rays_per_s'), mrays)} | "
               f"{spread(counter(name, 'render_vs_intersect'), ratio)} | "
               f"{spread(counter(name, 'render_vs_occluded'), ratio)} | "
               f"{b0['render_mean_occlusion']:.6f} / {b0['replay_mean_occlusion']:.6f} |")
-    t1 = [n for n in grouped if n.startswith("throughput/") and "/threads:1" in n]
-    t2 = [n for n in grouped if n.startswith("throughput/") and "/threads:2" in n]
+    print()
+    print("Same runs in CPU time per ray (summed over the threads; time spent waiting for other work on the machine does not count):")
+    print()
+    print("| run | vosh-render ns | rtcIntersect1 ns | rtcOccluded1 ns | render/intersect | render/occluded |")
+    print("|---|---|---|---|---|---|")
+    for name in throughput:
+        print(f"| {short(name)} | {spread(counter(name, 'render_cpu_ns_per_ray'), ns)} | "
+              f"{spread(counter(name, 'intersect_cpu_ns_per_ray'), ns)} | "
+              f"{spread(counter(name, 'occluded_cpu_ns_per_ray'), ns)} | "
+              f"{spread(counter(name, 'render_vs_intersect_cpu'), ratio)} | "
+              f"{spread(counter(name, 'render_vs_occluded_cpu'), ratio)} |")
+    t1 = [n for n in throughput if "/threads:1" in n]
+    t2 = [n for n in throughput if "/threads:2" in n]
     if t1 and t2:
         print()
-        for key, label in (("render_rays_per_s", "vosh-render"), ("intersect_rays_per_s", "rtcIntersect1 loop"),
-                           ("occluded_rays_per_s", "rtcOccluded1 loop")):
+        print("Threads (medians):")
+        print()
+        for key, cpu_key, label in (("render_rays_per_s", "render_cpu_ns_per_ray", "vosh-render"),
+                                    ("intersect_rays_per_s", "intersect_cpu_ns_per_ray", "rtcIntersect1 loop"),
+                                    ("occluded_rays_per_s", "occluded_cpu_ns_per_ray", "rtcOccluded1 loop")):
             one, two = med(counter(t1[0], key)), med(counter(t2[0], key))
-            print(f"- 2 threads / 1 thread, {label}: {two / one:.3f} (medians {mrays(two)} / {mrays(one)} M rays/s)")
+            c1, c2 = med(counter(t1[0], cpu_key)), med(counter(t2[0], cpu_key))
+            print(f"- {label}: 2 threads / 1 thread = {two / one:.3f} in wall-clock throughput "
+                  f"({mrays(two)} / {mrays(one)} M rays/s); CPU per ray {c2:.0f} ns with 2 threads, "
+                  f"{c1:.0f} ns with 1, so 2 free cores would give at most {2 * c1 / c2:.2f}x")
 
     scaling = sorted((n for n in grouped if n.startswith("scaling/")),
                      key=lambda n: grouped[n][0]["triangles"])
     if scaling:
         print()
-        print("### Scaling with scene size (ns per probe ray = 1 / throughput with 2 threads)")
+        print("### Scaling with scene size (2 threads; CPU ns per probe ray, and wall ns = 1 / throughput)")
         print()
-        print("| triangles | vosh-render ns/ray | rtcIntersect1 ns/ray | render/intersect |")
-        print("|---|---|---|---|")
+        print("| triangles | vosh-render CPU ns | rtcIntersect1 CPU ns | vosh-render wall ns | rtcIntersect1 wall ns | render/intersect (CPU) |")
+        print("|---|---|---|---|---|---|")
         for name in scaling:
             tri = int(grouped[name][0]["triangles"])
-            print(f"| {tri} | {spread(counter(name, 'render_ns_per_ray'), ns)} | "
+            print(f"| {tri} | {spread(counter(name, 'render_cpu_ns_per_ray'), ns)} | "
+                  f"{spread(counter(name, 'intersect_cpu_ns_per_ray'), ns)} | "
+                  f"{spread(counter(name, 'render_ns_per_ray'), ns)} | "
                   f"{spread(counter(name, 'intersect_ns_per_ray'), ns)} | "
-                  f"{spread(counter(name, 'render_vs_intersect'), ratio)} |")
-        first, last = scaling[0], scaling[-1]
-        n0, n1 = grouped[first][0]["triangles"], grouped[last][0]["triangles"]
-        doublings = math.log2(n1 / n0)
-        for key, label in (("render_ns_per_ray", "vosh-render"), ("intersect_ns_per_ray", "rtcIntersect1")):
-            a, b = med(counter(first, key)), med(counter(last, key))
-            print(f"- {label}: {a:.0f} -> {b:.0f} ns over {doublings:.1f} doublings of the triangle count, "
-                  f"{(b - a) / doublings:.1f} ns per doubling ({(b / a) ** (1 / doublings) - 1:+.1%} per doubling)")
+                  f"{spread(counter(name, 'render_vs_intersect_cpu'), ratio)} |")
+        print()
+        xs = [math.log2(grouped[n][0]["triangles"]) for n in scaling]
+        for key, label in (("render_cpu_ns_per_ray", "vosh-render"), ("intersect_cpu_ns_per_ray", "rtcIntersect1")):
+            ys = [med(counter(n, key)) for n in scaling]
+            mx, my = statistics.mean(xs), statistics.mean(ys)
+            slope = sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
+            fitted = [my + slope * (x - mx) for x in xs]
+            worst = max(abs(y - f) / y for y, f in zip(ys, fitted))
+            print(f"- {label}: least-squares fit in log2(triangles): {my - slope * mx:.0f} + {slope:.1f} ns "
+                  f"per doubling; the medians lie within {worst:.1%} of the line")
 
     noise = [n for n in grouped if n.startswith("noise/")]
     if noise:
