@@ -36,20 +36,7 @@ void shade_environment_tint(Color* result, RenderState* state, OcclusionParams* 
         }
     }
 
-    const int32_t taken = frame.cone.index;
-    if (taken <= 0) {
-        // Nothing was looked at: report an unoccluded, untinted point.
-        result->r = bright.r;
-        result->g = bright.g;
-        result->b = bright.b;
-        result->a = instance.occlusion_in_alpha ? 0.0f : 1.0f;
-        return;
-    }
-    const float n = static_cast<float>(taken);
-    result->r = sum.r / n;
-    result->g = sum.g / n;
-    result->b = sum.b / n;
-    result->a = instance.occlusion_in_alpha ? alpha_sum / n : 1.0f;
+    write_tinted_average(result, sum, alpha_sum, frame.cone.index, bright, instance);
 }
 
 }  // namespace vosh

@@ -2,6 +2,8 @@
 // it runs once per probe ray.
 #pragma once
 
+#include <cstdint>
+
 #include "host/render_state.h"
 #include "shader/occlusion_instance.h"
 #include "shading_math/color_adjust.h"
@@ -40,6 +42,24 @@ inline void add_rgb(Color& sum, const Color& color) {
     sum.r += color.r;
     sum.g += color.g;
     sum.b += color.b;
+}
+
+// The result of a tinting mode: the average contribution over the directions
+// taken. With none taken the point counts as unoccluded and untinted.
+inline void write_tinted_average(Color* result, const Color& sum, float alpha_sum, int32_t taken,
+                                 const Color& bright, const OcclusionInstance& instance) {
+    if (taken <= 0) {
+        result->r = bright.r;
+        result->g = bright.g;
+        result->b = bright.b;
+        result->a = instance.occlusion_in_alpha ? 0.0f : 1.0f;
+        return;
+    }
+    const float n = static_cast<float>(taken);
+    result->r = sum.r / n;
+    result->g = sum.g / n;
+    result->b = sum.b / n;
+    result->a = instance.occlusion_in_alpha ? alpha_sum / n : 1.0f;
 }
 
 }  // namespace vosh
