@@ -247,11 +247,11 @@ Prepared& prepared(size_t wanted_triangles, int resolution) {
     auto p = std::make_unique<Prepared>();
     p->wanted_triangles = wanted_triangles;
     p->resolution = resolution;
-    SceneSpec spec;
-    spec.triangles = wanted_triangles;
-    spec.resolution = resolution;
+    SceneRecipe recipe;
+    recipe.triangles = wanted_triangles;
+    recipe.resolution = resolution;
     std::string error;
-    if (!generate_scene(spec, declaration(), p->scene, p->triangles, error)) fail(error);
+    if (!generate_scene(recipe, declaration(), p->scene, p->triangles, error)) fail(error);
     if (!p->geometry.build(p->scene, error)) fail(error);
     p->rays = record_rays(p->scene, 2);
     current = std::move(p);
@@ -366,13 +366,13 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
 // One untimed render of a generated scene, for a profiler:
 //   bench_renderer --profile-render TRIANGLES RESOLUTION THREADS
 int profile_render(const char* triangles, const char* resolution, const char* threads) {
-    SceneSpec spec;
-    spec.triangles = std::strtoul(triangles, nullptr, 10);
-    spec.resolution = std::atoi(resolution);
+    SceneRecipe recipe;
+    recipe.triangles = std::strtoul(triangles, nullptr, 10);
+    recipe.resolution = std::atoi(resolution);
     Scene scene;
     size_t made = 0;
     std::string error;
-    if (!generate_scene(spec, declaration(), scene, made, error)) fail(error);
+    if (!generate_scene(recipe, declaration(), scene, made, error)) fail(error);
     const RenderOutcome r = render(scene, std::atoi(threads));
     std::printf("%zu triangles, %llu probe rays, %.3f s, %.3f M rays/s\n", made,
                 static_cast<unsigned long long>(r.probe_rays), r.seconds, r.probe_rays / r.seconds / 1e6);

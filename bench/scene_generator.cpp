@@ -87,24 +87,24 @@ render::ObjectDesc mesh_object(MeshData mesh, uint32_t label) {
 
 }  // namespace
 
-bool generate_scene(const SceneSpec& spec, const render::ShaderDeclaration& decl,
+bool generate_scene(const SceneRecipe& recipe, const render::ShaderDeclaration& decl,
                     render::Scene& out, std::size_t& triangles, std::string& error) {
-    std::mt19937_64 rng(spec.seed);
+    std::mt19937_64 rng(recipe.seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Ground ground{};
     for (double& p : ground.phase) p = 6.283185307179586 * unit(rng);
 
     // A quarter of the triangles make the ground, the rest the rocks; rocks
     // shrink as they multiply so the covered fraction stays about the same.
-    const int cells = std::max(4, static_cast<int>(std::lround(std::sqrt(spec.triangles / 8.0))));
+    const int cells = std::max(4, static_cast<int>(std::lround(std::sqrt(recipe.triangles / 8.0))));
     const std::size_t ground_triangles = 2u * static_cast<std::size_t>(cells) * cells;
     const std::size_t rocks =
-        spec.triangles > ground_triangles ? (spec.triangles - ground_triangles) / rock_triangles : 0;
+        recipe.triangles > ground_triangles ? (recipe.triangles - ground_triangles) / rock_triangles : 0;
     const double area = 4 * field_half_width * field_half_width;
     const double rock_radius = rocks ? 0.33 * std::sqrt(area / rocks) : 0;
 
     json objects = json::array();
-    for (int i = 0; i < spec.spheres; ++i) {
+    for (int i = 0; i < recipe.spheres; ++i) {
         const double x = (2 * unit(rng) - 1) * (field_half_width - 2);
         const double z = (2 * unit(rng) - 1) * (field_half_width - 2);
         const double r = 0.35 + 0.8 * unit(rng);
@@ -116,13 +116,13 @@ bool generate_scene(const SceneSpec& spec, const render::ShaderDeclaration& decl
     const json doc = {
         {"camera",
          {{"type", "perspective"}, {"position", {0, 10, 8}}, {"look_at", {0, 0, 0}}, {"up", {0, 1, 0}},
-          {"fov_deg", 50}, {"resolution", {spec.resolution, spec.resolution}}}},
+          {"fov_deg", 50}, {"resolution", {recipe.resolution, recipe.resolution}}}},
         {"environment", {{"color", {1, 1, 1}}}},
         {"options", {{"spp", 1}}},
         {"shaders",
          {{"occlusion",
            {{"type", "vosh_occlusion"},
-            {"params", {{"samples", spec.directions}, {"spread", 90}, {"far_distance", 2}}}}}}},
+            {"params", {{"samples", recipe.directions}, {"spread", 90}, {"far_distance", 2}}}}}}},
         {"materials", {{"ground", {{"shader", "occlusion"}}}}},
         {"objects", objects}};
     if (!render::parse_scene(doc, "generated scene", ".", decl, out, error)) return false;

@@ -15,7 +15,7 @@
 
 namespace vosh::bench {
 
-struct SceneSpec {
+struct SceneRecipe {
     std::size_t triangles = 200000;  // ground and rocks together, roughly
     int spheres = 48;
     int resolution = 512;            // square image
@@ -25,7 +25,7 @@ struct SceneSpec {
 
 // Fills `out` (triangle count in `triangles`); false with a reason when the
 // declaration does not accept the scene.
-bool generate_scene(const SceneSpec& spec, const render::ShaderDeclaration& decl,
+bool generate_scene(const SceneRecipe& recipe, const render::ShaderDeclaration& decl,
                     render::Scene& out, std::size_t& triangles, std::string& error);
 
 // The floor-under-sphere scene with a closed-form answer: an orthographic
