@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "bench/scene_generator.h"
-#include "renderer/geometry.h"
-#include "renderer/render.h"
-#include "renderer/scene_loader.h"
-#include "renderer/shading.h"
+#include "renderer/trace/geometry.h"
+#include "renderer/render/render.h"
+#include "renderer/scene/scene_loader.h"
+#include "renderer/host/shading.h"
 
 namespace vosh::bench {
 namespace {

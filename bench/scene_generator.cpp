@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "renderer/scene_loader.h"
+#include "renderer/scene/scene_loader.h"
 
 namespace vosh::bench {
 namespace {

@@ -11,10 +11,10 @@
 #include <limits>
 #include <string>
 
-#include "renderer/camera.h"
-#include "renderer/geometry.h"
-#include "renderer/scene_loader.h"
-#include "renderer/shader_declaration.h"
+#include "renderer/trace/camera.h"
+#include "renderer/trace/geometry.h"
+#include "renderer/scene/scene_loader.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "renderer/scene_loader.h"
-#include "renderer/shader_declaration.h"
+#include "renderer/scene/scene_loader.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace {
 

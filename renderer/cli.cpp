@@ -16,10 +16,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "renderer/module_loader.h"
-#include "renderer/render.h"
-#include "renderer/scene_loader.h"
-#include "renderer/shader_declaration.h"
+#include "renderer/host/module_loader.h"
+#include "renderer/render/render.h"
+#include "renderer/scene/scene_loader.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace vosh::render {
 

@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "render_harness.h"
-#include "renderer/math3.h"
+#include "renderer/math/math3.h"
 
 namespace vosh::render::test {
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "render_harness.h"
-#include "renderer/host_context.h"
-#include "renderer/scene_loader.h"
+#include "renderer/host/host_context.h"
+#include "renderer/scene/scene_loader.h"
 
 namespace vosh::render::test {
 namespace {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "renderer/scene_loader.h"
+#include "renderer/scene/scene_loader.h"
 
 namespace vosh::render::test {
 

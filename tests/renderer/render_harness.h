@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "renderer/image_io.h"
-#include "renderer/render.h"
+#include "renderer/image/image_io.h"
+#include "renderer/render/render.h"
 
 namespace vosh::render::test {
 

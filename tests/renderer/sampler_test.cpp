@@ -1,4 +1,4 @@
-#include "renderer/sampler.h"
+#include "renderer/trace/sampler.h"
 
 #include <gtest/gtest.h>
 

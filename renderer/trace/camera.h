@@ -4,8 +4,8 @@
 // centre. Camera space: x right, y up, the camera looking along -z.
 #pragma once
 
-#include "renderer/math3.h"
-#include "renderer/scene.h"
+#include "renderer/math/math3.h"
+#include "renderer/scene/scene.h"
 
 namespace vosh::render {
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "host/render_state.h"
-#include "renderer/math3.h"
-#include "renderer/scene.h"
+#include "renderer/math/math3.h"
+#include "renderer/scene/scene.h"
 
 namespace vosh::render {
 

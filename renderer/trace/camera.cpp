@@ -1,4 +1,4 @@
-#include "renderer/camera.h"
+#include "renderer/trace/camera.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "renderer/math3.h"
+#include "renderer/math/math3.h"
 
 namespace vosh::render {
 

@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "renderer/scene.h"
-#include "renderer/shader_declaration.h"
+#include "renderer/scene/scene.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace vosh::render {
 

@@ -7,10 +7,10 @@
 #include <limits>
 
 #include "host/host_interface.h"
-#include "renderer/environment.h"
-#include "renderer/host_context.h"
-#include "renderer/sampler.h"
-#include "renderer/shading.h"
+#include "renderer/trace/environment.h"
+#include "renderer/host/host_context.h"
+#include "renderer/trace/sampler.h"
+#include "renderer/host/shading.h"
 
 using namespace vosh;
 using namespace vosh::render;

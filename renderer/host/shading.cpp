@@ -1,9 +1,9 @@
-#include "renderer/shading.h"
+#include "renderer/host/shading.h"
 
 #include <cmath>
 #include <limits>
 
-#include "renderer/environment.h"
+#include "renderer/trace/environment.h"
 
 namespace vosh::render {
 

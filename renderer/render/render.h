@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "renderer/image_io.h"
-#include "renderer/scene.h"
-#include "renderer/shader_declaration.h"
+#include "renderer/image/image_io.h"
+#include "renderer/scene/scene.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace vosh::render {
 

@@ -1,4 +1,4 @@
-#include "renderer/image_io.h"
+#include "renderer/image/image_io.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "renderer/mesh_loader.h"
+#include "renderer/scene/mesh_loader.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,10 +1,10 @@
-#include "renderer/host_context.h"
+#include "renderer/host/host_context.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "renderer/sampler.h"
+#include "renderer/trace/sampler.h"
 
 namespace vosh::render {
 

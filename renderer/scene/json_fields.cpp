@@ -1,4 +1,4 @@
-#include "renderer/json_fields.h"
+#include "renderer/scene/json_fields.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "renderer/module_loader.h"
+#include "renderer/host/module_loader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "host/render_state.h"
-#include "renderer/image_io.h"
-#include "renderer/math3.h"
+#include "renderer/image/image_io.h"
+#include "renderer/math/math3.h"
 
 namespace vosh::render {
 

@@ -1,4 +1,4 @@
-#include "renderer/render.h"
+#include "renderer/render/render.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,10 +13,10 @@
 #include <system_error>
 #include <thread>
 
-#include "renderer/host_context.h"
-#include "renderer/progress.h"
-#include "renderer/sampler.h"
-#include "renderer/shading.h"
+#include "renderer/host/host_context.h"
+#include "renderer/output/progress.h"
+#include "renderer/trace/sampler.h"
+#include "renderer/host/shading.h"
 #include "shader/occlusion_params.h"
 
 namespace vosh::render {

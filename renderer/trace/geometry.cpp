@@ -1,4 +1,4 @@
-#include "renderer/geometry.h"
+#include "renderer/trace/geometry.h"
 
 #include <cmath>
 #include <cstdio>

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "host/render_state.h"
-#include "renderer/camera.h"
-#include "renderer/geometry.h"
-#include "renderer/module_loader.h"
-#include "renderer/scene.h"
-#include "renderer/shader_declaration.h"
-#include "renderer/tags.h"
+#include "renderer/trace/camera.h"
+#include "renderer/trace/geometry.h"
+#include "renderer/host/module_loader.h"
+#include "renderer/scene/scene.h"
+#include "renderer/scene/shader_declaration.h"
+#include "renderer/host/tags.h"
 
 namespace vosh::render {
 

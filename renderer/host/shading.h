@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "host/render_state.h"
-#include "renderer/geometry.h"
-#include "renderer/host_context.h"
-#include "renderer/math3.h"
+#include "renderer/trace/geometry.h"
+#include "renderer/host/host_context.h"
+#include "renderer/math/math3.h"
 
 namespace vosh::render {
 

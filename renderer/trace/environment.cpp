@@ -1,4 +1,4 @@
-#include "renderer/environment.h"
+#include "renderer/trace/environment.h"
 
 #include <algorithm>
 #include <cmath>

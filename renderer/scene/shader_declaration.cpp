@@ -1,4 +1,4 @@
-#include "renderer/shader_declaration.h"
+#include "renderer/scene/shader_declaration.h"
 
 #include <cctype>
 #include <cerrno>

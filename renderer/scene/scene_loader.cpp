@@ -1,4 +1,4 @@
-#include "renderer/scene_loader.h"
+#include "renderer/scene/scene_loader.h"
 
 #include <cerrno>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <map>
 #include <sstream>
 
-#include "renderer/json_fields.h"
-#include "renderer/mesh_loader.h"
-#include "renderer/tags.h"
+#include "renderer/scene/json_fields.h"
+#include "renderer/scene/mesh_loader.h"
+#include "renderer/host/tags.h"
 
 namespace vosh::render {
 

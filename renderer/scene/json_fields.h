@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/render_state.h"
-#include "renderer/math3.h"
+#include "renderer/math/math3.h"
 
 namespace vosh::render {
 

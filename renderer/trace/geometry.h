@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "renderer/math3.h"
-#include "renderer/scene.h"
+#include "renderer/math/math3.h"
+#include "renderer/scene/scene.h"
 
 struct RTCSceneTy;  // the ray tracer's scene handle
 

@@ -1,4 +1,4 @@
-#include "renderer/progress.h"
+#include "renderer/output/progress.h"
 
 #include <cstdio>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "renderer/scene.h"
+#include "renderer/scene/scene.h"
 
 namespace vosh::render {
 
