@@ -1,6 +1,6 @@
-// One render of a loaded scene with the shader module: set-up of the host
-// records, the module's version/init calls, the tiled multi-threaded pixel
-// loop, and the exit calls.
+// One render of a loaded scene with the shader module: the pixels of the
+// image (or its region) as tiles of a module session, camera samples inside
+// each pixel, their average written into the image.
 #pragma once
 
 #include <atomic>
