@@ -78,6 +78,24 @@ Vec3 transform_direction_normal(const Mat4& inverse_of_target, const Vector* in)
     return normalize(transform_normal(inverse_of_target, to_vec3(*in)));
 }
 
+// The record behind a tag, or null when the scene has none.
+void* database_record(RenderContext& ctx, Tag tag) {
+    const size_t i = tag_index(tag);
+    switch (tag_kind(tag)) {
+        case TagKind::shader:
+            return i < ctx.shaders.size() ? &ctx.shaders[i]->host_record : nullptr;
+        case TagKind::material:
+            return i < ctx.materials.size() ? &ctx.materials[i] : nullptr;
+        case TagKind::light_instance:
+            return i < ctx.light_instances.size() ? &ctx.light_instances[i] : nullptr;
+        case TagKind::light_item:
+            return i < ctx.light_items.size() ? &ctx.light_items[i] : nullptr;
+        case TagKind::none:
+            break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -368,24 +386,7 @@ void mi_point_transform(Vector* out, const Vector* in, const float* m) {
 
 void* mi_db_access(Tag tag) {
     RenderContext& ctx = context();
-    const size_t i = tag_index(tag);
-    void* record = nullptr;
-    switch (tag_kind(tag)) {
-        case TagKind::shader:
-            if (i < ctx.shaders.size()) record = &ctx.shaders[i]->host_record;
-            break;
-        case TagKind::material:
-            if (i < ctx.materials.size()) record = &ctx.materials[i];
-            break;
-        case TagKind::light_instance:
-            if (i < ctx.light_instances.size()) record = &ctx.light_instances[i];
-            break;
-        case TagKind::light_item:
-            if (i < ctx.light_items.size()) record = &ctx.light_items[i];
-            break;
-        case TagKind::none:
-            break;
-    }
+    void* record = database_record(ctx, tag);
     if (!record) {
         ctx.warnings.warn("database access to unknown tag " + std::to_string(tag));
         return nullptr;
@@ -394,7 +395,12 @@ void* mi_db_access(Tag tag) {
     return record;
 }
 
-void mi_db_unpin(Tag /*tag*/) { context().pins.fetch_sub(1, std::memory_order_relaxed); }
+// The module unpins whatever it asked for, found or not; a refused access
+// pinned nothing, so its unpin must not count.
+void mi_db_unpin(Tag tag) {
+    RenderContext& ctx = context();
+    if (database_record(ctx, tag)) ctx.pins.fetch_sub(1, std::memory_order_relaxed);
+}
 
 int32_t mi_db_type(Tag tag) {
     switch (tag_kind(tag)) {
