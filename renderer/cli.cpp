@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,6 +16,7 @@
 #include <CLI/CLI.hpp>
 
 #include "renderer/host/module_loader.h"
+#include "renderer/image/image_io.h"
 #include "renderer/render/render.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/scene/shader_declaration.h"
@@ -82,15 +82,6 @@ int stopped() {
     std::fprintf(stderr, "vosh-render: stopped by %s; no image written\n",
                  signal == SIGTERM ? "SIGTERM" : "SIGINT");
     return 128 + (signal ? signal : SIGINT);
-}
-
-std::string lower_extension(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
 }
 
 bool parse_region(const std::string& text, Region& r, std::string& error) {
@@ -169,8 +160,7 @@ int run_cli(int argc, char** argv) {
     if (app.count("--spp") && (spp < 1 || spp > max_samples_per_pixel))
         return complain(exit_bad_input, "--spp " + std::to_string(spp) + ": must lie in [1, " +
                                             std::to_string(max_samples_per_pixel) + "]");
-    const std::string ext = lower_extension(output);
-    if (ext != ".png" && ext != ".exr")
+    if (image_format_of(output) == ImageFormat::unknown)
         return complain(exit_bad_input, "-o " + output + ": the name must end in .png or .exr");
     RenderSettings settings;
     if (!region_text.empty()) {

@@ -11,11 +11,9 @@
 
 namespace vosh::render {
 
-// Ray kinds of the host's own rays that no shader sees as a shading call.
+// Ray kind of the module's probe rays, which no shader sees as a shading call.
 namespace host_ray {
 constexpr int32_t probe = 30;
-constexpr int32_t light = 5;  // a shadow ray
-constexpr int32_t gather = 20;
 }  // namespace host_ray
 
 // Ray origin moved off the state's surface, to the side the ray leaves on,

@@ -21,19 +21,17 @@
 
 namespace vosh::render {
 
-namespace {
-
-enum class Format { png, exr, unknown };
-
-Format format_of(const std::string& path) {
+ImageFormat image_format_of(const std::string& path) {
     const std::size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.') return Format::unknown;
+    if (dot == std::string::npos || path[dot] != '.') return ImageFormat::unknown;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (ext == "png") return Format::png;
-    if (ext == "exr") return Format::exr;
-    return Format::unknown;
+    if (ext == "png") return ImageFormat::png;
+    if (ext == "exr") return ImageFormat::exr;
+    return ImageFormat::unknown;
 }
+
+namespace {
 
 std::string temporary_name(const std::string& path) {
     static std::atomic<unsigned> counter{0};
@@ -134,8 +132,8 @@ bool write_exr(const Image& img, const std::string& file, std::string& error) {
 
 bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
                         const std::atomic<bool>* abandon) {
-    const Format format = format_of(path);
-    if (format == Format::unknown) {
+    const ImageFormat format = image_format_of(path);
+    if (format == ImageFormat::unknown) {
         error = path + ": unknown image format (use .png or .exr)";
         return false;
     }
@@ -146,8 +144,8 @@ bool write_image_atomic(const Image& img, const std::string& path, std::string& 
     }
     const std::string temporary = temporary_name(path);
     std::string reason;
-    const bool written = format == Format::png ? write_png(img, temporary, reason)
-                                               : write_exr(img, temporary, reason);
+    const bool written = format == ImageFormat::png ? write_png(img, temporary, reason)
+                                                    : write_exr(img, temporary, reason);
     if (!written) {
         std::remove(temporary.c_str());
         error = "cannot write " + path + ": " + reason;

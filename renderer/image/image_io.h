@@ -14,6 +14,11 @@ struct Image {
     std::vector<float> rgba;
 };
 
+enum class ImageFormat { png, exr, unknown };
+
+// By the extension of the file name, case-insensitive: ".png" or ".exr".
+ImageFormat image_format_of(const std::string& path);
+
 // Writes by the extension of `path` (case-insensitive): ".png" is 8-bit RGBA
 // with sRGB-encoded colour and linear alpha, clamped to [0, 1], NaN as 0;
 // ".exr" is RGBA 32-bit float, values kept as they are (negative, above 1).

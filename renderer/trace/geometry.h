@@ -37,7 +37,8 @@ public:
     SceneGeometry(const SceneGeometry&) = delete;
     SceneGeometry& operator=(const SceneGeometry&) = delete;
 
-    // Keeps a pointer to `scene`, which must outlive this object.
+    // Copies what it needs: `scene` may go away once this returns. False
+    // with a one-line message when the ray tracer cannot build it.
     bool build(const Scene& scene, std::string& error);
 
     // Nearest hit with distance in (0, max_distance] along `direction` (unit)

@@ -2,9 +2,7 @@
 // status 2 and nothing written; good input writes the image.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "render_harness.h"
 
@@ -23,13 +21,6 @@ json small_scene() {
              {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
                {"material", "m"}},
               {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 struct BadInput {

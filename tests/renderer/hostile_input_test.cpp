@@ -7,11 +7,9 @@
 #include <dirent.h>
 
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <set>
-#include <sstream>
 
 #include "render_harness.h"
 
@@ -73,10 +71,8 @@ void write_png_as_exr(const std::string& dir) {
 
 void write_truncated_exr(const std::string& dir) {
     write_environment(dir, 1);
-    std::ifstream in(dir + "/sky.exr", std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    write_text(dir + "/sky.exr", bytes.str().substr(0, bytes.str().size() / 2));
+    const std::string bytes = read_file(dir + "/sky.exr");
+    write_text(dir + "/sky.exr", bytes.substr(0, bytes.size() / 2));
 }
 
 std::string binary_junk() {
@@ -206,13 +202,6 @@ const Hostile hostile_inputs[] = {
 };
 
 void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::set<std::string> files_in(const std::string& dir) {
     std::set<std::string> names;

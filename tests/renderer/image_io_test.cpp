@@ -7,12 +7,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <png.h>
+
+#include "render_harness.h"
 
 namespace vosh::render {
 namespace {
@@ -41,10 +42,6 @@ protected:
             closedir(d);
         }
         return names;
-    }
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 
@@ -82,7 +79,7 @@ TEST_F(ImageIoTest, PngIsEightBitSrgbWithClampedAlpha) {
     std::string error;
     ASSERT_TRUE(write_image_atomic(img, dir + "out.PNG", error)) << error;
 
-    const std::string bytes = contents(dir + "out.PNG");
+    const std::string bytes = test::read_file(dir + "out.PNG");
     ASSERT_GE(bytes.size(), 8u);
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 
@@ -135,7 +132,7 @@ TEST_F(ImageIoTest, FailedWritesLeaveTheOldFileAndNoTemporary) {
         ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
     }
 
-    EXPECT_EQ(contents(target), "old image");
+    EXPECT_EQ(test::read_file(target), "old image");
     EXPECT_EQ(entries(), std::vector<std::string>{"keep.png"});
 }
 
@@ -154,7 +151,7 @@ TEST_F(ImageIoTest, ReadingBadFilesReportsWithoutThrowing) {
     Image img = test_image();
     std::string error;
     ASSERT_TRUE(write_image_atomic(img, dir + "real.exr", error)) << error;
-    const std::string real = contents(dir + "real.exr");
+    const std::string real = test::read_file(dir + "real.exr");
     { std::ofstream(dir + "cut.exr", std::ios::binary) << real.substr(0, real.size() / 2); }
     ASSERT_TRUE(write_image_atomic(img, dir + "image.png", error)) << error;
 

@@ -11,7 +11,6 @@
 #include <csignal>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "render_harness.h"
@@ -36,13 +35,6 @@ json slow_scene() {
              {{{"shape", "quad"}, {"corner", {-30, 0, -30}}, {"edge1", {0, 0, 60}}, {"edge2", {60, 0, 0}},
                {"material", "m"}},
               {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::set<std::string> files_in(const std::string& dir) {

@@ -115,4 +115,11 @@ void write_text(const std::string& path, const std::string& text) {
     out << text;
 }
 
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 }  // namespace vosh::render::test

@@ -50,5 +50,7 @@ CommandResult run_renderer(const std::vector<std::string>& args);
 
 bool file_exists(const std::string& path);
 void write_text(const std::string& path, const std::string& text);
+// The whole file, or nothing when it cannot be read.
+std::string read_file(const std::string& path);
 
 }  // namespace vosh::render::test
