@@ -17,13 +17,26 @@ namespace vosh::render {
 
 namespace {
 
+// The importer's own invalid-data step would also drop the tangents of a
+// flat mesh (all alike), so arrays are checked here: one value that is not
+// finite (or a zero normal) drops the array, as that step would.
+bool usable(const aiVector3D* values, unsigned count, bool zero_allowed) {
+    if (!values) return false;
+    for (unsigned i = 0; i < count; ++i) {
+        const aiVector3D& v = values[i];
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) return false;
+        if (!zero_allowed && v.x == 0 && v.y == 0 && v.z == 0) return false;
+    }
+    return true;
+}
+
 bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
     Assimp::Importer importer;
     // Points and lines are dropped: only surfaces occlude.
     importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
     const aiScene* scene = importer.ReadFile(
         path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                  aiProcess_PreTransformVertices | aiProcess_FindInvalidData);
+                  aiProcess_PreTransformVertices);
     if (!scene || !scene->mRootNode) {
         error = std::string("cannot read mesh: ") + importer.GetErrorString();
         return false;
@@ -31,11 +44,16 @@ bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
     MeshData mesh;
     bool all_have_normals = true;
     bool all_have_uvs = true;
+    bool all_have_tangents = true;
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* part = scene->mMeshes[m];
         if (!(part->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) continue;
-        all_have_normals = all_have_normals && part->HasNormals();
-        all_have_uvs = all_have_uvs && part->HasTextureCoords(0);
+        const unsigned n = part->mNumVertices;
+        const bool normals = usable(part->mNormals, n, false);
+        all_have_normals = all_have_normals && normals;
+        all_have_uvs = all_have_uvs && usable(part->mTextureCoords[0], n, true);
+        all_have_tangents = all_have_tangents && normals && usable(part->mTangents, n, true) &&
+                            usable(part->mBitangents, n, true);
     }
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* part = scene->mMeshes[m];
@@ -51,6 +69,15 @@ bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
             if (all_have_uvs) {
                 const aiVector3D& t = part->mTextureCoords[0][v];
                 mesh.uvs.push_back({t.x, t.y, 0});
+            }
+            if (all_have_tangents) {
+                // The importer keeps the handedness as a bitangent.
+                const aiVector3D &t = part->mTangents[v], &b = part->mBitangents[v],
+                                 &n = part->mNormals[v];
+                const Vec3 tangent{t.x, t.y, t.z};
+                const double side = dot(cross(Vec3{n.x, n.y, n.z}, tangent), Vec3{b.x, b.y, b.z});
+                mesh.tangents.push_back(tangent);
+                mesh.tangent_signs.push_back(side < 0 ? -1.0 : 1.0);
             }
         }
         for (unsigned f = 0; f < part->mNumFaces; ++f) {
@@ -99,6 +126,8 @@ std::string encode(bool ok, const std::string& problem, const MeshData& mesh) {
     put(buffer, mesh.positions.data(), mesh.positions.size());
     put(buffer, mesh.normals.data(), mesh.normals.size());
     put(buffer, mesh.uvs.data(), mesh.uvs.size());
+    put(buffer, mesh.tangents.data(), mesh.tangents.size());
+    put(buffer, mesh.tangent_signs.data(), mesh.tangent_signs.size());
     put(buffer, mesh.indices.data(), mesh.indices.size());
     return buffer;
 }
@@ -110,6 +139,7 @@ bool decode(const std::string& buffer, bool& ok, std::string& problem, MeshData&
     std::vector<char> text;
     if (!take(buffer, at, text) || !take(buffer, at, mesh.positions) ||
         !take(buffer, at, mesh.normals) || !take(buffer, at, mesh.uvs) ||
+        !take(buffer, at, mesh.tangents) || !take(buffer, at, mesh.tangent_signs) ||
         !take(buffer, at, mesh.indices) || at != buffer.size())
         return false;
     problem.assign(text.begin(), text.end());

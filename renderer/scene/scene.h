@@ -71,6 +71,10 @@ struct MeshData {
     std::vector<Vec3> positions;
     std::vector<Vec3> normals;  // per vertex, empty when the file has none
     std::vector<Vec3> uvs;      // per vertex, empty when the file has none
+    // Per vertex, for UV set 0, empty when the file has none: the tangent
+    // along +u and the handedness (bitangent = sign * normal x tangent).
+    std::vector<Vec3> tangents;
+    std::vector<double> tangent_signs;
     std::vector<uint32_t> indices;  // three per triangle
 };
 
