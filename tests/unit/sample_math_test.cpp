@@ -3,12 +3,42 @@
 #include <climits>
 #include <cmath>
 
+#include "occlusion/normalise.h"
 #include "occlusion/sample_math.h"
 
 namespace vosh {
 namespace {
 
 float dot(const Vector& a, const Vector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Bent normals sum the squares from z, everything else from x; for this
+// vector the two orders round differently, so swapping one changes images.
+TEST(Normalise, SumsTheSquaresInTheOrderAsked) {
+    Vector from_x{0.1f, 0.01f, 2.1f};
+    Vector from_z = from_x;
+    normalise(from_x, SumOrder::x_first);
+    normalise(from_z, SumOrder::z_first);
+    EXPECT_EQ(from_x.x, 0.0475646183f);
+    EXPECT_EQ(from_x.y, 0.00475646136f);
+    EXPECT_EQ(from_x.z, 0.998856902f);
+    EXPECT_EQ(from_z.x, 0.0475646108f);
+    EXPECT_EQ(from_z.y, 0.0047564609f);
+    EXPECT_EQ(from_z.z, 0.998856783f);
+}
+
+TEST(Normalise, ZeroStaysZeroAndNaNReachesEveryComponent) {
+    for (SumOrder order : {SumOrder::x_first, SumOrder::z_first}) {
+        Vector zero{0.0f, -0.0f, 0.0f};
+        normalise(zero, order);
+        EXPECT_EQ(zero.x, 0.0f);
+        EXPECT_EQ(zero.y, 0.0f);
+        EXPECT_EQ(zero.z, 0.0f);
+
+        Vector broken{std::nanf(""), 3.0f, 4.0f};
+        normalise(broken, order);
+        EXPECT_TRUE(std::isnan(broken.y) && std::isnan(broken.z));
+    }
+}
 
 TEST(ConeDirection, KnownSampleOnTheHemisphere) {
     const Vector axis = scaled_cone_axis({0.0f, 0.0f, 1.0f}, 0.5f);
