@@ -32,7 +32,8 @@ inline Vector cone_direction(const Vector& scaled_axis, float spread_fraction, d
                 static_cast<float>(std::sin(static_cast<double>(phi)) * r), z};
     // A unit vector already; this only removes rounding.
     normalise(unit, SumOrder::x_first);
-    return Vector{scaled_axis.x + spread_fraction * unit.x, scaled_axis.y + spread_fraction * unit.y,
+    return Vector{scaled_axis.x + spread_fraction * unit.x,
+                  scaled_axis.y + spread_fraction * unit.y,
                   scaled_axis.z + spread_fraction * unit.z};
 }
 
