@@ -101,7 +101,9 @@ void shade_bent_normals(Color* result, RenderState* state, OcclusionParams* para
         const Color dark = read_param(state, params->dark);
         set_rgb(result, mix_colors(bright, dark, occlusion));
     } else {
-        set_rgb(result, Color{bent.x, bent.y, bent.z, 0.0f});
+        result->r = bent.x;
+        result->g = bent.y;
+        result->b = bent.z;
     }
     result->a = instance.occlusion_in_alpha ? occlusion : 1.0f;
 }

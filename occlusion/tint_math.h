@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "host/abi_types.h"
-#include "shader/occlusion_instance.h"
 #include "occlusion/sample_math.h"
+#include "shader/occlusion_instance.h"
 #include "shading_math/color_adjust.h"
 
 namespace vosh {
