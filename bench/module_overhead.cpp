@@ -14,6 +14,7 @@
 #include "bench/bench_host.h"
 #include "host/host_interface.h"
 #include "occlusion/normalise.h"
+#include "occlusion/reentry_marker.h"
 #include "occlusion/sample_math.h"
 #include "occlusion/tint_math.h"
 #include "shader/occlusion_instance.h"
@@ -165,11 +166,11 @@ void reference_bleeding(Color* result, RenderState* state, const OcclusionParams
         void* const saved = state->texture_coord_list;
         state->texture_coord_list = child->texture_coord_list;
         int32_t marker = 1;
-        mi_shaderstate_set(state, "mydata", &marker, sizeof marker, 1);
+        mi_shaderstate_set(state, reentry_key, &marker, sizeof marker, 1);
         mi_call_shader_x(&hit_color, type, state, shader, nullptr);
         state->texture_coord_list = saved;
         marker = 0;
-        mi_shaderstate_set(state, "mydata", &marker, sizeof marker, 1);
+        mi_shaderstate_set(state, reentry_key, &marker, sizeof marker, 1);
 
         shape_occlusion(w, ref);
         shape_tint(hit_color, ref);

@@ -6,12 +6,6 @@
 
 namespace vosh {
 
-namespace {
-
-constexpr const char* reentry_key = "mydata";
-
-}  // namespace
-
 void set_reentry_marker(RenderState* state, int32_t value) {
     mi_shaderstate_set(state, reentry_key, &value, sizeof value, 1);
 }

@@ -8,6 +8,9 @@
 
 namespace vosh {
 
+// The marker's key in the host's shader state.
+constexpr const char* reentry_key = "mydata";
+
 void set_reentry_marker(RenderState* state, int32_t value);
 
 // True when the marker is set (1); it is then cleared, so that the next
