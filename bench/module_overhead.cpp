@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +13,11 @@
 
 #include "bench/bench_host.h"
 #include "host/host_interface.h"
-#include "shading_math/color_adjust.h"
-#include "shading_math/tone_shaping.h"
+#include "occlusion/normalise.h"
+#include "occlusion/reentry_marker.h"
+#include "occlusion/sample_math.h"
+#include "occlusion/tint_math.h"
+#include "shader/occlusion_instance.h"
 
 namespace vosh::bench {
 namespace {
@@ -45,133 +47,59 @@ OcclusionParams params_for(Mode mode, uint32_t directions) {
 }
 
 // ---------------------------------------------------------------------------
-// The reference: what the module computes, written out as plain loops.
+// The reference: what the module computes, written out as plain loops that
+// call this executable's host directly. The maths comes from the module's
+// own host-free headers; only the loops and the host calls are the
+// reference's.
 
-struct Reference {
-    float spread_fraction;
-    float gamma, bias, gain;
-    float strength;
-    float hue, saturation, value;
-    float boost, boost_threshold, boost_power;
-    int32_t output_space;
-};
-
-Reference reference_for(const OcclusionParams& p) {
-    return Reference{p.spread * 0.0055555557f, p.gamma,
-                     p.bias,                   p.gain,
-                     p.color_strength,         p.hue_adjust + 1.0f,
-                     p.saturation_adjust + 1.0f, p.value_adjust + 1.0f,
-                     p.boost,                  p.boost_threshold,
-                     p.boost_power,            p.output_space};
-}
-
-inline Vector unit_axis_scaled(Vector a, float s) {
-    const float length = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        a.x *= inverse;
-        a.y *= inverse;
-        a.z *= inverse;
-    }
-    const float keep = 1.0f - s;
-    return Vector{a.x * keep, a.y * keep, a.z * keep};
-}
-
-inline Vector step_direction(const Vector& axis, float s, const double* sample) {
-    const float phi = static_cast<float>(sample[1] * 6.283185307179586);
-    const float z = static_cast<float>(2.0 * sample[0] - 1.0);
-    const float z_squared = z * z;
-    const float r = static_cast<float>(std::sqrt(static_cast<double>(1.0f - z_squared)));
-    float x = static_cast<float>(std::cos(static_cast<double>(phi)) * r);
-    float y = static_cast<float>(std::sin(static_cast<double>(phi)) * r);
-    float w = z;
-    const float length = std::sqrt(x * x + y * y + w * w);
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        x *= inverse;
-        y *= inverse;
-        w *= inverse;
-    }
-    return Vector{axis.x + s * x, axis.y + s * y, axis.z + s * w};
+// The instance fields the reference loops read, as init would set them.
+OcclusionInstance reference_for(const OcclusionParams& p) {
+    OcclusionInstance ref{};
+    ref.spread_fraction = p.spread * 0.0055555557f;
+    ref.gamma = p.gamma;
+    ref.bias = p.bias;
+    ref.gain = p.gain;
+    ref.color_strength = p.color_strength;
+    ref.hue_factor = p.hue_adjust + 1.0f;
+    ref.saturation_factor = p.saturation_adjust + 1.0f;
+    ref.value_factor = p.value_adjust + 1.0f;
+    ref.boost = p.boost;
+    ref.boost_threshold = p.boost_threshold;
+    ref.boost_power = p.boost_power;
+    ref.output_space = p.output_space;
+    return ref;
 }
 
 inline float weight_of(double d, double near_distance, double far_distance) {
-    double t;
-    if (d <= near_distance)
-        t = 0.0;
-    else if (!(d < far_distance))
-        t = 1.0;
-    else
-        t = (d - near_distance) / (far_distance - near_distance);
-    return static_cast<float>(1.0 - t);
-}
-
-inline void shape(float& v, const Reference& ref) {
-    gamma_adjust(v, ref.gamma);
-    bias_adjust(v, ref.bias);
-    gain_adjust(v, ref.gain);
-}
-
-inline void shape_tint(Color& c, const Reference& ref) {
-    if (ref.boost != 1.0f) luminance_boost(c, ref.boost, ref.boost_threshold, ref.boost_power);
-    if (ref.hue != 1.0f || ref.saturation != 1.0f || ref.value != 1.0f)
-        hsv_adjust(c, ref.hue, ref.saturation, ref.value);
-}
-
-inline Color mix(const Color& bright, const Color& dark, float v) {
-    return Color{(dark.r - bright.r) * v + bright.r, (dark.g - bright.g) * v + bright.g,
-                 (dark.b - bright.b) * v + bright.b, 0.0f};
-}
-
-inline float tinted(float blend, float tint, float strength) {
-    const float t = blend * tint;
-    const float difference = t - blend;
-    const float step = strength * difference;
-    return blend + step;
-}
-
-inline void add_tinted(Color& sum, const Color& blend, const Color& tint, float strength) {
-    sum.r += tinted(blend.r, tint.r, strength);
-    sum.g += tinted(blend.g, tint.g, strength);
-    sum.b += tinted(blend.b, tint.b, strength);
-}
-
-inline void normalise(Vector& v) {
-    const float length = std::sqrt(v.z * v.z + v.y * v.y + v.x * v.x);
-    if (length > 0.0f) {
-        const float inverse = 1.0f / length;
-        v.x *= inverse;
-        v.y *= inverse;
-        v.z *= inverse;
-    }
+    return static_cast<float>(occlusion_weight(d, near_distance, far_distance));
 }
 
 void reference_plain(Color* result, RenderState* state, const OcclusionParams& p,
-                     const Reference& ref, uint32_t count) {
-    const Vector axis = unit_axis_scaled(state->shading_normal, ref.spread_fraction);
+                     const OcclusionInstance& ref, uint32_t count) {
+    const Vector axis = scaled_cone_axis(state->shading_normal, ref.spread_fraction);
     const double near_distance = p.near_distance, far_distance = p.far_distance;
     int32_t index = 0;
     double sample[2];
     float sum = 0.0f;
     while (mi_sample(sample, &index, state, 2, &count)) {
-        const Vector direction = step_direction(axis, ref.spread_fraction, sample);
+        const Vector direction = cone_direction(axis, ref.spread_fraction, sample[0], sample[1]);
         if (mi_trace_probe(state, &direction, &state->hit_point))
             sum += weight_of(state->child_state->ray_length, near_distance, far_distance);
     }
     float occlusion = index > 0 ? sum / static_cast<float>(index) : 0.0f;
-    shape(occlusion, ref);
-    const Color c = mix(p.bright, p.dark, occlusion);
+    shape_occlusion(occlusion, ref);
+    const Color c = mix_colors(p.bright, p.dark, occlusion);
     *result = Color{c.r, c.g, c.b, 1.0f};
 }
 
 void reference_bent(Color* result, RenderState* state, const OcclusionParams& p,
-                    const Reference& ref, uint32_t count) {
-    const Vector axis = unit_axis_scaled(state->shading_normal, ref.spread_fraction);
+                    const OcclusionInstance& ref, uint32_t count) {
+    const Vector axis = scaled_cone_axis(state->shading_normal, ref.spread_fraction);
     int32_t index = 0;
     double sample[2];
     Vector bent{0.0f, 0.0f, 0.0f};
     while (mi_sample(sample, &index, state, 2, &count)) {
-        const Vector direction = step_direction(axis, ref.spread_fraction, sample);
+        const Vector direction = cone_direction(axis, ref.spread_fraction, sample[0], sample[1]);
         if (!mi_trace_probe(state, &direction, &state->hit_point)) {
             bent.x += direction.x;
             bent.y += direction.y;
@@ -179,47 +107,47 @@ void reference_bent(Color* result, RenderState* state, const OcclusionParams& p,
         }
     }
     (void)p;
-    normalise(bent);
+    normalise(bent, SumOrder::z_first);
     if (ref.output_space == 1) {
         mi_normal_to_world(state, &bent, &bent);
-        normalise(bent);
+        normalise(bent, SumOrder::z_first);
     }
     *result = Color{bent.x, bent.y, bent.z, 1.0f};
 }
 
 void reference_environment(Color* result, RenderState* state, const OcclusionParams& p,
-                           const Reference& ref, uint32_t count) {
-    const Vector axis = unit_axis_scaled(state->shading_normal, ref.spread_fraction);
+                           const OcclusionInstance& ref, uint32_t count) {
+    const Vector axis = scaled_cone_axis(state->shading_normal, ref.spread_fraction);
     const double near_distance = p.near_distance, far_distance = p.far_distance;
     int32_t index = 0;
     double sample[2];
     Color environment{0.0f, 0.0f, 0.0f, 0.0f};
     Color sum{0.0f, 0.0f, 0.0f, 0.0f};
     while (mi_sample(sample, &index, state, 2, &count)) {
-        const Vector direction = step_direction(axis, ref.spread_fraction, sample);
+        const Vector direction = cone_direction(axis, ref.spread_fraction, sample[0], sample[1]);
         mi_trace_environment(&environment, state, &direction);
         shape_tint(environment, ref);
         if (!mi_trace_probe(state, &direction, &state->hit_point)) {
-            add_tinted(sum, p.bright, environment, ref.strength);
+            add_tinted(sum, p.bright, environment, ref.color_strength);
             continue;
         }
         float w = weight_of(state->child_state->ray_length, near_distance, far_distance);
-        shape(w, ref);
-        add_tinted(sum, mix(p.bright, p.dark, w), environment, ref.strength);
+        shape_occlusion(w, ref);
+        add_tinted(sum, mix_colors(p.bright, p.dark, w), environment, ref.color_strength);
     }
     const float n = static_cast<float>(index);
     *result = Color{sum.r / n, sum.g / n, sum.b / n, 1.0f};
 }
 
 void reference_bleeding(Color* result, RenderState* state, const OcclusionParams& p,
-                        const Reference& ref, uint32_t count) {
-    const Vector axis = unit_axis_scaled(state->shading_normal, ref.spread_fraction);
+                        const OcclusionInstance& ref, uint32_t count) {
+    const Vector axis = scaled_cone_axis(state->shading_normal, ref.spread_fraction);
     const double near_distance = p.near_distance, far_distance = p.far_distance;
     int32_t index = 0;
     double sample[2];
     Color sum{0.0f, 0.0f, 0.0f, 0.0f};
     while (mi_sample(sample, &index, state, 2, &count)) {
-        const Vector direction = step_direction(axis, ref.spread_fraction, sample);
+        const Vector direction = cone_direction(axis, ref.spread_fraction, sample[0], sample[1]);
         if (!mi_trace_probe(state, &direction, &state->hit_point)) {
             sum.r += p.bright.r;
             sum.g += p.bright.g;
@@ -238,22 +166,22 @@ void reference_bleeding(Color* result, RenderState* state, const OcclusionParams
         void* const saved = state->texture_coord_list;
         state->texture_coord_list = child->texture_coord_list;
         int32_t marker = 1;
-        mi_shaderstate_set(state, "mydata", &marker, sizeof marker, 1);
+        mi_shaderstate_set(state, reentry_key, &marker, sizeof marker, 1);
         mi_call_shader_x(&hit_color, type, state, shader, nullptr);
         state->texture_coord_list = saved;
         marker = 0;
-        mi_shaderstate_set(state, "mydata", &marker, sizeof marker, 1);
+        mi_shaderstate_set(state, reentry_key, &marker, sizeof marker, 1);
 
-        shape(w, ref);
+        shape_occlusion(w, ref);
         shape_tint(hit_color, ref);
-        add_tinted(sum, mix(p.bright, p.dark, w), hit_color, ref.strength);
+        add_tinted(sum, mix_colors(p.bright, p.dark, w), hit_color, ref.color_strength);
     }
     const float n = static_cast<float>(index);
     *result = Color{sum.r / n, sum.g / n, sum.b / n, 1.0f};
 }
 
 void run_reference_mode(Mode mode, Color* result, RenderState* state, const OcclusionParams& p,
-                   const Reference& ref, uint32_t count) {
+                   const OcclusionInstance& ref, uint32_t count) {
     switch (mode) {
         case Mode::plain: reference_plain(result, state, p, ref, count); break;
         case Mode::bent_normals: reference_bent(result, state, p, ref, count); break;
@@ -277,7 +205,7 @@ void bench_overhead(benchmark::State& st, Mode mode, uint32_t directions) {
     reset_state();
     BenchHost& h = host();
     OcclusionParams params = params_for(mode, directions);
-    const Reference ref = reference_for(params);
+    const OcclusionInstance ref = reference_for(params);
     const Module& m = module();
     HostBool unused = 0;
     m.init(&h.state, &params, &unused);
@@ -374,7 +302,7 @@ bool reference_matches_module() {
     reset_state();
     BenchHost& h = host();
     const OcclusionParams params = params_for(mode, directions);
-    const Reference ref = reference_for(params);
+    const OcclusionInstance ref = reference_for(params);
     for (int i = 0; i < calls; ++i) {
         Color result{0.0f, 0.0f, 0.0f, 1.0f};
         run_reference_mode(mode, &result, &h.state, params, ref, directions);

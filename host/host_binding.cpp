@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "host/host_interface.h"
-#include "shader/entry_points.h"
+#include "host/module_export.h"
 
 #if defined(_WIN32)
 #include <windows.h>

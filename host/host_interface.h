@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "host/render_state.h"
-#include "shader/gather_settings.h"
+#include "host/gather_settings.h"
 
 extern "C" {
 

@@ -5,18 +5,9 @@
 
 #include <cstdint>
 
+#include "host/abi_types.h"
+
 namespace vosh {
-
-using Tag = uint32_t;      // host database handle, 0 = none
-using HostBool = int32_t;  // 0 false, anything else true
-
-struct Color {
-    float r, g, b, a;
-};
-
-struct Vector {
-    float x, y, z;
-};
 
 struct RenderOptions {
     HostBool ray_tracing_enabled;
@@ -70,17 +61,24 @@ struct RenderState {
     void* host_data;           // host-private; the module never touches it
 };
 
-// Ray-kind codes the module tests.
+// Ray-kind codes the module tests. Where the host has a run of related
+// kinds, only its first and last are named.
 namespace ray_kind {
 constexpr int32_t eye = 0;
 constexpr int32_t transparent = 1;
 constexpr int32_t reflection = 2;
 constexpr int32_t refraction = 3;
 constexpr int32_t shadow = 5;
+constexpr int32_t photon_first = 8;  // photon kinds run up to 12
 constexpr int32_t photon_transmit_specular = 13;
 constexpr int32_t photon_transmit_glossy = 14;
 constexpr int32_t photon_transmit_diffuse = 15;
+constexpr int32_t photon_further_first = 18;
+constexpr int32_t photon_further_last = 19;
 constexpr int32_t final_gather = 20;
+constexpr int32_t photon_emit_first = 23;
+constexpr int32_t photon_emit_last = 24;
+constexpr int32_t host_secondary = 27;  // one further kind the host counts as secondary
 }  // namespace ray_kind
 
 // mi_query codes the module uses.

@@ -1,8 +1,8 @@
-#include <cmath>
-
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
+#include "occlusion/normalise.h"
 #include "occlusion/sample_math.h"
+#include "occlusion/shading_modes.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 
@@ -18,16 +18,6 @@ constexpr int32_t raster = 5;
 constexpr int32_t raster_per_pixel = 6;
 constexpr int32_t light = 7;
 }  // namespace space
-
-void normalise(Vector& v) {
-    const float length = std::sqrt(v.z * v.z + v.y * v.y + v.x * v.x);
-    if (length > 0.0f) {
-        const float inverse = 1.0f / length;
-        v.x *= inverse;
-        v.y *= inverse;
-        v.z *= inverse;
-    }
-}
 
 // Where the bent normal, placed at the shading point, lands on the image,
 // relative to the shading point's own raster position.
@@ -64,7 +54,7 @@ void convert(RenderState* state, int32_t output_space, Vector& bent) {
         case space::light: mi_normal_to_light(state, &bent, &bent); break;
         default: break;
     }
-    if (output_space != space::none) normalise(bent);
+    if (output_space != space::none) normalise(bent, SumOrder::z_first);
 }
 
 }  // namespace
@@ -92,7 +82,7 @@ void shade_bent_normals(Color* result, RenderState* state, OcclusionParams* para
         }
     }
 
-    normalise(bent);
+    normalise(bent, SumOrder::z_first);
     if (instance.bent_relative) {
         const Vector& normal = state->shading_normal;
         bent.x -= normal.x;
@@ -109,10 +99,7 @@ void shade_bent_normals(Color* result, RenderState* state, OcclusionParams* para
             Vector{(bent.x + 1.0f) * 0.5f, (bent.y + 1.0f) * 0.5f, (bent.z + 1.0f) * 0.5f};
         const Color bright = read_param(state, params->bright);
         const Color dark = read_param(state, params->dark);
-        const Color mixed = mix_colors(bright, dark, occlusion);
-        result->r = mixed.r;
-        result->g = mixed.g;
-        result->b = mixed.b;
+        set_rgb(result, mix_colors(bright, dark, occlusion));
     } else {
         result->r = bent.x;
         result->g = bent.y;

@@ -1,20 +1,15 @@
 #include <cstring>
 
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
+#include "occlusion/reentry_marker.h"
 #include "occlusion/sample_math.h"
+#include "occlusion/shading_modes.h"
 #include "occlusion/tint_math.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 
 namespace {
-
-// Shader-state key of the re-entry marker the entry tests.
-constexpr const char* reentry_key = "mydata";
-
-void set_reentry_marker(RenderState* state, int32_t value) {
-    mi_shaderstate_set(state, reentry_key, &value, sizeof value, 1);
-}
 
 // The material's shader tag is the second 32-bit word of its record; the
 // record is pinned only while that word is read.

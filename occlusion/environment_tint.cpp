@@ -1,7 +1,8 @@
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
 #include "occlusion/sample_math.h"
+#include "occlusion/shading_modes.h"
 #include "occlusion/tint_math.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 

@@ -1,7 +1,8 @@
-#include <cmath>
+#include "occlusion/light_axis.h"
 
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
+#include "occlusion/normalise.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 
@@ -31,8 +32,6 @@ Vector pull_target(RenderState* state, OcclusionParams* params,
 
 void pull_axis_toward_light(Vector& axis, RenderState* state, OcclusionParams* params,
                             const OcclusionInstance& instance) {
-    if (!(instance.light_bias > 0.0f)) return;
-
     // The host must not keep the light query off the shading point's own primitive.
     void* const saved_primitive = state->origin_primitive;
     state->origin_primitive = nullptr;
@@ -44,13 +43,7 @@ void pull_axis_toward_light(Vector& axis, RenderState* state, OcclusionParams* p
     axis.y = (target.y - axis.y) * weight + axis.y;
     axis.z = (target.z - axis.z) * weight + axis.z;
 
-    const float length = std::sqrt(axis.x * axis.x + axis.y * axis.y + axis.z * axis.z);
-    if (length > 0.0f) {
-        const float inverse = 1.0f / length;
-        axis.x *= inverse;
-        axis.y *= inverse;
-        axis.z *= inverse;
-    }
+    normalise(axis, SumOrder::x_first);
 
     state->origin_primitive = saved_primitive;
 }

@@ -1,5 +1,6 @@
+#include "occlusion/pass_through.h"
+
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
 
 namespace vosh {
 
@@ -43,8 +44,7 @@ bool continue_ray(Color* seen, RenderState* state) {
     return traced;
 }
 
-}  // namespace
-
+// Brings outgoing_ior, incoming_ior and refraction_volume_tag up to date.
 void track_refraction_index(RenderState* state, float surface_ior) {
     // Count how often the ray crossed a surface of this very shader on its
     // way here: an odd count means it is inside and now leaving.
@@ -71,6 +71,8 @@ void track_refraction_index(RenderState* state, float surface_ior) {
         parent && parent->outgoing_ior != 0.0f ? parent->outgoing_ior : 1.0f;
     if (state->refraction_volume_tag == 0) state->refraction_volume_tag = state->volume_tag;
 }
+
+}  // namespace
 
 void pass_through(Color* result, RenderState* state) {
     const float opacity = result->a;

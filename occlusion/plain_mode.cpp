@@ -1,5 +1,6 @@
-#include "occlusion/occlusion_frame.h"
 #include "occlusion/sample_math.h"
+#include "occlusion/shading_modes.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 
@@ -22,10 +23,7 @@ void shade_plain(Color* result, RenderState* state, OcclusionParams* params,
     // Connected colours run their shaders once per call, after the probes, bright first.
     const Color bright = read_param(state, params->bright);
     const Color dark = read_param(state, params->dark);
-    const Color mixed = mix_colors(bright, dark, occlusion);
-    result->r = mixed.r;
-    result->g = mixed.g;
-    result->b = mixed.b;
+    set_rgb(result, mix_colors(bright, dark, occlusion));
     result->a = instance.occlusion_in_alpha ? occlusion : 1.0f;
 }
 

@@ -1,4 +1,5 @@
-#include "occlusion/occlusion_frame.h"
+#include "occlusion/sample_cone.h"
+
 #include "occlusion/sample_math.h"
 
 namespace vosh {

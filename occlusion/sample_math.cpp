@@ -1,8 +1,5 @@
 #include "occlusion/sample_math.h"
 
-#include <cmath>
-
-
 namespace vosh {
 
 namespace {
@@ -40,13 +37,7 @@ uint32_t sample_count_for(const OcclusionInstance& instance, double ray_length) 
 }
 
 Vector scaled_cone_axis(Vector axis, float spread_fraction) {
-    const float length = std::sqrt(axis.x * axis.x + axis.y * axis.y + axis.z * axis.z);
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        axis.x *= inverse;
-        axis.y *= inverse;
-        axis.z *= inverse;
-    }
+    normalise(axis, SumOrder::x_first);
     const float keep = 1.0f - spread_fraction;
     return Vector{axis.x * keep, axis.y * keep, axis.z * keep};
 }

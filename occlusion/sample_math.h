@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "host/render_state.h"
+#include "host/abi_types.h"
+#include "occlusion/normalise.h"
 #include "shader/occlusion_instance.h"
 #include "shading_math/tone_shaping.h"
 
@@ -27,20 +28,13 @@ inline Vector cone_direction(const Vector& scaled_axis, float spread_fraction, d
     const float z = static_cast<float>(2.0 * u - 1.0);
     const float z_squared = z * z;
     const float r = static_cast<float>(std::sqrt(static_cast<double>(1.0f - z_squared)));
-    float x = static_cast<float>(std::cos(static_cast<double>(phi)) * r);
-    float y = static_cast<float>(std::sin(static_cast<double>(phi)) * r);
-    float w = z;
-
-    // (x, y, w) is a unit vector already; this only removes rounding.
-    const float length = std::sqrt(x * x + y * y + w * w);
-    if (length != 0.0f) {
-        const float inverse = 1.0f / length;
-        x *= inverse;
-        y *= inverse;
-        w *= inverse;
-    }
-    return Vector{scaled_axis.x + spread_fraction * x, scaled_axis.y + spread_fraction * y,
-                  scaled_axis.z + spread_fraction * w};
+    Vector unit{static_cast<float>(std::cos(static_cast<double>(phi)) * r),
+                static_cast<float>(std::sin(static_cast<double>(phi)) * r), z};
+    // A unit vector already; this only removes rounding.
+    normalise(unit, SumOrder::x_first);
+    return Vector{scaled_axis.x + spread_fraction * unit.x,
+                  scaled_axis.y + spread_fraction * unit.y,
+                  scaled_axis.z + spread_fraction * unit.z};
 }
 
 // 1 for hits at or inside near_distance, falling linearly to 0 at far_distance.
@@ -66,6 +60,13 @@ inline void shape_occlusion(float& value, const OcclusionInstance& instance) {
 inline Color mix_colors(const Color& bright, const Color& dark, float v) {
     return Color{(dark.r - bright.r) * v + bright.r, (dark.g - bright.g) * v + bright.g,
                  (dark.b - bright.b) * v + bright.b, 0.0f};
+}
+
+// Writes r, g, b of `color` into the result; its alpha is the caller's.
+inline void set_rgb(Color* result, const Color& color) {
+    result->r = color.r;
+    result->g = color.g;
+    result->b = color.b;
 }
 
 // sum / taken, or 0 when no direction was taken (no division by zero).

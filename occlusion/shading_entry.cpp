@@ -1,17 +1,17 @@
 // The shader's main entry: early flat answers, then one sampling mode.
-#include <cstring>
-
 #include "host/host_interface.h"
-#include "occlusion/occlusion_frame.h"
+#include "occlusion/light_axis.h"
+#include "occlusion/pass_through.h"
+#include "occlusion/reentry_marker.h"
 #include "occlusion/sample_math.h"
+#include "occlusion/shading_modes.h"
 #include "shader/entry_points.h"
+#include "shader/occlusion_instance.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 
 namespace {
-
-// Shader-state key of the re-entry marker set around colour-bleeding calls.
-constexpr const char* reentry_key = "mydata";
 
 const OcclusionInstance* instance_of(RenderState* state) {
     void** slot = nullptr;
@@ -19,30 +19,13 @@ const OcclusionInstance* instance_of(RenderState* state) {
     return slot ? static_cast<const OcclusionInstance*>(*slot) : nullptr;
 }
 
-// True when a colour-bleeding call of this shader is under way above this
-// call; the marker is cleared so that the next call shades normally.
-bool take_reentry_marker(RenderState* state) {
-    int32_t size = 0;
-    const void* value = mi_shaderstate_get(state, reentry_key, &size);
-    if (!value) return false;
-    int32_t marker;
-    std::memcpy(&marker, value, sizeof marker);
-    if (marker != 1) return false;
-    const int32_t cleared = 0;
-    mi_shaderstate_set(state, reentry_key, &cleared, sizeof cleared, 1);
-    return true;
-}
-
 // Photon kinds, final-gather rays and one further host kind.
 bool is_secondary_ray(int32_t kind) {
-    return (kind >= 8 && kind <= 15) || kind == 18 || kind == 19 || kind == 20 ||
-           kind == 23 || kind == 24 || kind == 27;
-}
-
-void set_rgb(Color* result, const Color& color) {
-    result->r = color.r;
-    result->g = color.g;
-    result->b = color.b;
+    using namespace ray_kind;
+    return (kind >= photon_first && kind <= photon_transmit_diffuse) ||
+           (kind >= photon_further_first && kind <= photon_further_last) ||
+           kind == final_gather || (kind >= photon_emit_first && kind <= photon_emit_last) ||
+           kind == host_secondary;
 }
 
 // A flat colour seen through the surface by its opacity.
@@ -98,8 +81,7 @@ void sample_and_shade(Color* result, RenderState* state, OcclusionParams* params
     // Built in place: the cone keeps a reference to the frame's sample count,
     // which the host sampler reads. The per-call distances are read after the
     // cone exists and are deliberately left unordered.
-    OcclusionFrame frame{axis,
-                         count,
+    OcclusionFrame frame{count,
                          SampleCone(axis, frame.sample_count, instance.spread_fraction),
                          static_cast<double>(read_param(state, params->near_distance)),
                          static_cast<double>(read_param(state, params->far_distance)),

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "host/render_state.h"
+#include "host/abi_types.h"
+#include "occlusion/sample_math.h"
 #include "shader/occlusion_instance.h"
 #include "shading_math/color_adjust.h"
 
@@ -49,9 +50,7 @@ inline void add_rgb(Color& sum, const Color& color) {
 inline void write_tinted_average(Color* result, const Color& sum, float alpha_sum, int32_t taken,
                                  const Color& bright, const OcclusionInstance& instance) {
     if (taken <= 0) {
-        result->r = bright.r;
-        result->g = bright.g;
-        result->b = bright.b;
+        set_rgb(result, bright);
         result->a = instance.occlusion_in_alpha ? 0.0f : 1.0f;
         return;
     }

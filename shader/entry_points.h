@@ -4,16 +4,10 @@
 
 #include <cstdint>
 
+#include "host/module_export.h"
 #include "host/render_state.h"
 #include "shader/occlusion_params.h"
 
-#if defined(_WIN32)
-#define VOSH_EXPORT extern "C" __declspec(dllexport)
-#else
-#define VOSH_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
-VOSH_EXPORT void miSetModuleHandle(void* handle);
 VOSH_EXPORT int32_t vosh_occlusion_version(void);
 VOSH_EXPORT int32_t vosh_occlusion_init(vosh::RenderState* state, vosh::OcclusionParams* params,
                                         vosh::HostBool* init_required);
@@ -22,7 +16,6 @@ VOSH_EXPORT int32_t vosh_occlusion(vosh::Color* result, vosh::RenderState* state
                                    vosh::OcclusionParams* params);
 
 namespace vosh {
-using SetModuleHandleFn = void (*)(void*);
 using VersionFn = int32_t (*)();
 using InitFn = int32_t (*)(RenderState*, OcclusionParams*, HostBool*);
 using ExitFn = void (*)(RenderState*, OcclusionParams*);

@@ -8,6 +8,7 @@
 #include "host/host_interface.h"
 #include "shader/entry_points.h"
 #include "shader/occlusion_params.h"
+#include "shader/read_param.h"
 
 namespace vosh {
 namespace {
@@ -112,17 +113,12 @@ VOSH_EXPORT int32_t vosh_occlusion_init(RenderState* state, OcclusionParams* par
     record.near_distance = read_param(state, params->near_distance);
     if (record.near_distance > record.far_distance) std::swap(record.near_distance, record.far_distance);
 
-    if (record.thresholds_from_range) {
-        record.near_threshold = static_cast<float>(record.near_distance);
-        record.far_threshold = static_cast<float>(record.far_distance);
-    } else {
-        record.near_threshold = read_param(state, params->near_threshold);
-        record.far_threshold = read_param(state, params->far_threshold);
-        // Each sample count stays with its distance.
-        if (record.far_threshold < record.near_threshold) {
-            std::swap(record.near_threshold, record.far_threshold);
-            std::swap(record.near_samples, record.far_samples);
-        }
+    record.near_threshold = read_param(state, params->near_threshold);
+    record.far_threshold = read_param(state, params->far_threshold);
+    // Each sample count stays with its distance.
+    if (record.far_threshold < record.near_threshold) {
+        std::swap(record.near_threshold, record.far_threshold);
+        std::swap(record.near_samples, record.far_samples);
     }
 
     record.light_bias = read_param(state, params->light_bias);

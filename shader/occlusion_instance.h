@@ -1,11 +1,12 @@
-// Per-instance record built once by init and only read while shading.
+// Per-instance record built once by init and only read while shading. Plain
+// values only, so the pure sampling maths can take it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "host/render_state.h"
-#include "shader/gather_settings.h"
+#include "host/abi_types.h"
+#include "host/gather_settings.h"
 
 namespace vosh {
 
@@ -16,8 +17,7 @@ struct OcclusionInstance {
     int32_t far_samples;
     float near_threshold;
     float far_threshold;
-    // Nothing sets this; when non-zero the thresholds would follow the distance range.
-    HostBool thresholds_from_range;
+    int32_t reserved_24;  // unused; keeps the record's layout
     HostBool adaptive;
     int32_t samples;
     float spread_fraction;

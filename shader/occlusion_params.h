@@ -1,13 +1,11 @@
-// The parameter block the host lays out from the shader's declaration, and
-// the one rule by which every parameter is read.
+// The parameter block the host lays out from the shader's declaration: the
+// layout alone, so a host can build blocks without the module's host calls.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "host/host_interface.h"
-#include "host/render_state.h"
+#include "host/abi_types.h"
 
 namespace vosh {
 
@@ -112,28 +110,5 @@ VOSH_PARAM_AT(unused_220, 220);
 VOSH_PARAM_AT(light, 224);
 #undef VOSH_PARAM_AT
 static_assert(sizeof(OcclusionParams) == 228, "the module reads exactly 228 bytes");
-
-// Connection rule: a parameter whose marker (connection_offset bytes past it)
-// is non-zero is fetched through mi_phen_eval, anything else is read in place.
-// Decided afresh at every read, because a connected shader may change its
-// answer from one call to the next.
-template <class T>
-T read_param(RenderState* state, const T& field) {
-    const char* address = reinterpret_cast<const char*>(&field);
-    T value;
-    const int32_t offset = state->active_shader ? state->active_shader->connection_offset : 0;
-    if (offset != 0) {
-        int32_t marker;
-        std::memcpy(&marker, address + offset, sizeof marker);
-        if (marker != 0) {
-            const void* evaluated = mi_phen_eval(state, const_cast<char*>(address));
-            // A host that answers null gets the stored value rather than a crash.
-            std::memcpy(&value, evaluated ? evaluated : address, sizeof value);
-            return value;
-        }
-    }
-    std::memcpy(&value, address, sizeof value);
-    return value;
-}
 
 }  // namespace vosh

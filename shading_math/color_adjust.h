@@ -1,7 +1,7 @@
 // Tint-colour shaping used by the environment-tint and colour-bleeding modes.
 #pragma once
 
-#include "host/render_state.h"
+#include "host/abi_types.h"
 
 namespace vosh {
 

@@ -118,7 +118,6 @@ TEST_F(Instance, CopiesAndConvertsEveryField) {
     EXPECT_EQ(r->far_samples, 4);
     EXPECT_EQ(r->near_threshold, 2.5f);
     EXPECT_EQ(r->far_threshold, 40.0f);
-    EXPECT_EQ(r->thresholds_from_range, 0);
     EXPECT_EQ(r->adaptive, 1);
     EXPECT_EQ(r->samples, 24);
     EXPECT_EQ(r->spread_fraction, 0.25f);

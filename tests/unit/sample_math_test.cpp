@@ -3,12 +3,29 @@
 #include <climits>
 #include <cmath>
 
+#include "occlusion/normalise.h"
 #include "occlusion/sample_math.h"
 
 namespace vosh {
 namespace {
 
 float dot(const Vector& a, const Vector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// A vector that is not a number in one component is not a number in all:
+// the zero test must not let a half-broken vector pass as a direction.
+TEST(Normalise, ZeroStaysZeroAndNaNReachesEveryComponent) {
+    for (SumOrder order : {SumOrder::x_first, SumOrder::z_first}) {
+        Vector zero{0.0f, -0.0f, 0.0f};
+        normalise(zero, order);
+        EXPECT_EQ(zero.x, 0.0f);
+        EXPECT_EQ(zero.y, 0.0f);
+        EXPECT_EQ(zero.z, 0.0f);
+
+        Vector broken{std::nanf(""), 3.0f, 4.0f};
+        normalise(broken, order);
+        EXPECT_TRUE(std::isnan(broken.y) && std::isnan(broken.z));
+    }
+}
 
 TEST(ConeDirection, KnownSampleOnTheHemisphere) {
     const Vector axis = scaled_cone_axis({0.0f, 0.0f, 1.0f}, 0.5f);
