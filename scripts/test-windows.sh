@@ -36,7 +36,11 @@ trap cleanup EXIT
 native32=0
 printf '#include <stdio.h>\nint main(void) { printf("%%d\\n", (int)sizeof(void*)); return 0; }\n' \
     >"$scratch/probe.c"
-gcc -m32 -static "$scratch/probe.c" -o "$scratch/probe32"
+if ! gcc -m32 -static "$scratch/probe.c" -o "$scratch/probe32" 2>"$scratch/probe.err"; then
+    cat "$scratch/probe.err"
+    echo "FAIL: cannot build a 32-bit program (run scripts/install-ci-extras.sh for the multilib compilers)"
+    exit 1
+fi
 emulator_entry="$(grep -ls 'interpreter .*qemu-i386' /proc/sys/fs/binfmt_misc/* 2>/dev/null | head -1 || true)"
 if [[ -n "$emulator_entry" ]] && grep -qx enabled "$emulator_entry"; then
     note "32-bit code: runs only through qemu here (binfmt_misc entry $emulator_entry)"
