@@ -6,6 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+# Seconds one input may take. A longer limit suits a machine busy with other
+# work, where a fuzzer at low priority can stall for seconds between inputs.
+timeout="${VOSH_FUZZ_TIMEOUT:-10}"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
@@ -28,7 +31,7 @@ for corpus in fuzz/corpus/*/; do
     dict=()
     if [ -f "fuzz/${name}.dict" ]; then dict=(-dict="fuzz/${name}.dict"); fi
     echo "--- ${name}_fuzzer for ${seconds}s"
-    if "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+    if "$fuzzer" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=4096 -print_final_stats=1 \
         "${dict[@]}" -artifact_prefix="$findings/${name}-" "$work" "$corpus" >"$log" 2>&1; then
         runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
         echo "ok: ${name}_fuzzer ran ${runs:-?} inputs, no finding"

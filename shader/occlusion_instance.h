@@ -40,7 +40,9 @@ struct OcclusionInstance {
     HostBool final_gather;
     HostBool bent_color_mix;
     float color_strength;
-    double far_distance;
+    // 8-byte aligned as on 32-bit Windows; 32-bit Linux would align it to 4
+    // and shift every later field.
+    alignas(8) double far_distance;
     double near_distance;
     GatherSettings gather_settings;
     Vector light_position;

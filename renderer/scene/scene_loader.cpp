@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "renderer/scene/json_duplicate_keys.h"
 #include "renderer/scene/scene_sections.h"
 
 namespace vosh::render {
@@ -102,6 +103,10 @@ bool parse_scene_text(const std::string& text, const std::string& file, const st
         if (what.rfind("[json.exception", 0) == 0 && tag_end != std::string::npos)
             what = what.substr(tag_end + 2);
         error = file + ": " + where + "malformed JSON: " + what;
+        return false;
+    }
+    if (std::string problem; !check_no_duplicate_keys(text, problem)) {
+        error = file + ": " + problem;
         return false;
     }
     return parse_scene(doc, file, base_dir, decl, out, error);

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+
+#include "renderer/scene/json_duplicate_keys.h"
 
 namespace vosh::render {
 
@@ -367,9 +370,11 @@ bool load_declaration(const std::string& path, ShaderDeclaration& out, std::stri
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
+    std::stringstream text;
+    text << in.rdbuf();
     json doc;
     try {
-        doc = json::parse(in);
+        doc = json::parse(text.str());
     } catch (const json::exception& e) {
         // Drop the library's "[json.exception...] " tag; keep line and column.
         std::string what = e.what();
@@ -377,6 +382,10 @@ bool load_declaration(const std::string& path, ShaderDeclaration& out, std::stri
         if (what.rfind("[json.exception", 0) == 0 && tag_end != std::string::npos)
             what = what.substr(tag_end + 2);
         error = path + ": not valid JSON: " + what;
+        return false;
+    }
+    if (std::string problem; !check_no_duplicate_keys(text.str(), problem)) {
+        error = path + ": " + problem;
         return false;
     }
     ShaderDeclaration decl;

@@ -136,6 +136,14 @@ TEST_F(Binding, MissingOperationStopsTheProcessWithBothLines) {
         expected);
 }
 
+// Under qemu's user-mode emulator (the 32-bit Linux run) the emulator itself
+// reports an abort in one more line. Windows' simple regex has no groups.
+#if defined(_WIN32)
+const char* const emulator_abort_line = "";
+#else
+const char* const emulator_abort_line = "(qemu: uncaught target signal 6 [^\n]*\n)?";
+#endif
+
 TEST_F(Binding, NullHandleAndMissingNameGiveBothMessagesInOrder) {
     EXPECT_DEATH(
         {
@@ -145,7 +153,7 @@ TEST_F(Binding, NullHandleAndMissingNameGiveBothMessagesInOrder) {
         "^DYNLOAD: dl_handle null\n"
         "dlsym failed on \"mi_not_a_host_operation\" \\(handle: 00000000 error: 127\\)\n"
         "vosh_occlusion: fatal: the host does not provide \"mi_not_a_host_operation\"; "
-        "cannot continue\n$");
+        "cannot continue\n" + std::string(emulator_abort_line) + "$");
 }
 
 TEST_F(Binding, OnlyQueryCodes15And127CarryAFifthArgument) {

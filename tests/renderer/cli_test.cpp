@@ -36,6 +36,9 @@ const BadInput bad_inputs[] = {
     {"malformed_json",
      [](json&, std::vector<std::string>& args, const std::string&) { args[0] += ".broken"; },
      {"scene.json.broken", "line 3", "malformed JSON"}},
+    {"duplicate_key",
+     [](json&, std::vector<std::string>& args, const std::string&) { args[0] += ".twice"; },
+     {"scene.json.twice: line 5, column 24: /shaders/occ/params/samples: duplicate key \"samples\""}},
     {"unknown_shader_type",
      [](json& s, auto&, const auto&) { s["shaders"]["occ"]["type"] = "phong"; },
      {"scene.json", "/shaders/occ/type", "unknown shader type \"phong\""}},
@@ -110,6 +113,9 @@ TEST_P(BadInputs, OneLineExitTwoNoImage) {
     c.spoil(scene, args, dir);
     write_text(dir + "/scene.json", scene.dump(2));
     write_text(dir + "/scene.json.broken", "{\n  \"camera\": [1, 2,\n");
+    write_text(dir + "/scene.json.twice",
+               "{\n  \"shaders\": {\n    \"occ\": {\"type\": \"vosh_occlusion\",\n"
+               "            \"params\": {\"samples\": 8,\n                       \"samples\": 9}}}\n}\n");
 
     const CommandResult r = run_renderer(args);
     EXPECT_EQ(r.status, 2) << r.err;

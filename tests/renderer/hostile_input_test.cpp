@@ -33,13 +33,16 @@ json base_scene() {
               {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
 }
 
-// A JSON string "@text@" is written into the file as the bare text, for
-// what JSON values cannot hold (1e400, NaN).
+// A JSON string "@text@" is written into the file as the bare text (its
+// quotes unescaped), for what JSON values cannot hold (1e400, NaN, a key
+// given twice).
 std::string scene_text(const json& scene) {
     std::string text = scene.dump();
     for (size_t at; (at = text.find("\"@")) != std::string::npos;) {
         const size_t end = text.find("@\"", at + 2);
-        text = text.substr(0, at) + text.substr(at + 2, end - at - 2) + text.substr(end + 2);
+        std::string bare = text.substr(at + 2, end - at - 2);
+        for (size_t q; (q = bare.find("\\\"")) != std::string::npos;) bare.erase(q, 1);
+        text = text.substr(0, at) + bare + text.substr(end + 2);
     }
     return text;
 }
@@ -151,6 +154,8 @@ const Hostile hostile_inputs[] = {
     {"nested_too_deep", {}, [](json& s, auto&) { s["camera"]["up"] = "@" + std::string(100000, '[') + std::string(100000, ']') + "@"; },
      {"nested more than"}},
     {"key_with_newline", {}, [](json& s, auto&) { s["camera"]["bad\nkey"] = 1; }, {"bad\\nkey", "unknown key"}},
+    {"key_given_twice", {}, [](json& s, auto&) { occ(s)["samples"] = "@8, \"samples\": 9@"; },
+     {"line 1, column ", "/shaders/occ/params/samples", "duplicate key \"samples\""}},
 
     // --- geometry and camera
     {"empty_scene", {}, [](json& s, auto&) { s["objects"] = json::array(); }, {}},

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -67,14 +68,52 @@ double sphere_view_factor(double x, double z, double radius, double height) {
     return radius * radius / d2 * (height / std::sqrt(d2));
 }
 
-std::string scratch_dir() {
+namespace {
+
+std::string make_temp_dir() {
     std::string pattern = ::testing::TempDir() + "vosh_render_XXXXXX";
     if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot create a scratch directory";
     return pattern;
 }
 
+void remove_tree(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+// Removes the scratch directories of a test when it ends, passed or failed
+// (a failed assertion returns from the test body, so the test cannot do it).
+class ScratchCleaner : public ::testing::EmptyTestEventListener {
+public:
+    std::vector<std::string> dirs;
+
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        for (const std::string& dir : dirs) remove_tree(dir);
+        dirs.clear();
+    }
+};
+
+ScratchCleaner& scratch_cleaner() {
+    // GoogleTest owns and deletes the listener once it is appended.
+    static ScratchCleaner* cleaner = [] {
+        auto* c = new ScratchCleaner;
+        ::testing::UnitTest::GetInstance()->listeners().Append(c);
+        return c;
+    }();
+    return *cleaner;
+}
+
+}  // namespace
+
+std::string scratch_dir() {
+    const std::string dir = make_temp_dir();
+    scratch_cleaner().dirs.push_back(dir);
+    return dir;
+}
+
 CommandResult run_renderer(const std::vector<std::string>& args) {
-    const std::string err_file = scratch_dir() + "/stderr.txt";
+    const std::string own_dir = make_temp_dir();
+    const std::string err_file = own_dir + "/stderr.txt";
     CommandResult result;
     const pid_t pid = fork();
     if (pid == 0) {
@@ -98,6 +137,7 @@ CommandResult run_renderer(const std::vector<std::string>& args) {
     std::stringstream text;
     text << in.rdbuf();
     result.err = text.str();
+    remove_tree(own_dir);
     // Every render, whatever its outcome, ends with the module's memory
     // given back and no record left pinned.
     EXPECT_EQ(result.err.find("never released"), std::string::npos) << result.err;

@@ -35,7 +35,8 @@ void top_view_point(double width, int pixels, int px, int py, double& x, double&
 // `radius` centred `height` > `radius` above the origin: (R/d)^2 cos(theta).
 double sphere_view_factor(double x, double z, double radius, double height);
 
-// A fresh empty directory for files a test writes.
+// A fresh empty directory for files a test writes, removed with its
+// contents when the test ends.
 std::string scratch_dir();
 
 struct CommandResult {

@@ -335,6 +335,12 @@ TEST(LoadDeclaration, ReportsFilePathAndProblem) {
         {R"({"version": 1, "parameters": []})", "/shader"},
         {R"({"shader": "s", "version": 1, "parameters": {}})", "/parameters"},
         {R"({"shader": "s", "version": 1, "parameters": [}})", "not valid JSON"},
+        // A repeated key, reported where it appears the second time.
+        {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "scalar", "default": 1,
+                                                         "default": 2}]})",
+         "line 2, column 58: /parameters/0/default: duplicate key"},
+        {"{\"shader\": \"s\", \"version\": 1, \"parameters\": [], \"version\": 2}",
+         "line 1, column 49: /version: duplicate key"},
     };
     for (const auto& c : cases) {
         TempDeclaration file(c.text);
