@@ -14,7 +14,7 @@
 #include "renderer/trace/camera.h"
 #include "renderer/trace/geometry.h"
 #include "renderer/scene/scene_loader.h"
-#include "renderer/scene/shader_declaration.h"
+#include "renderer/scene/param_values.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "renderer/scene/scene_loader.h"
-#include "renderer/scene/shader_declaration.h"
+#include "renderer/scene/param_values.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "renderer/host/tags.h"
+#include "renderer/scene/param_values.h"
 #include "renderer/scene/scene_loader.h"
 
 namespace vosh::render {
@@ -22,7 +23,7 @@ bool parse_occlusion_params(const json& params, const std::string& path,
         if (!param || param->type == ParamType::unused)
             return fail(error, where, "unknown parameter \"" + p.key() + "\" of " + decl.name);
         if (p->is_object()) {
-            if (bounds_render_work(p.key()))
+            if (bounds_render_work(*param))
                 return fail(error, where,
                             "a sample count takes a number, not a connection (it is checked "
                             "before the render starts)");

@@ -1,7 +1,7 @@
 // A shader's declaration: its parameters in block order, read from the JSON
 // data file shipped next to the module. The renderer lays out each
-// instance's parameter block from it and fills the block from scene values,
-// `--set` overrides and the declared defaults.
+// instance's parameter block from it; param_values.h fills the block from
+// scene values, `--set` overrides and the declared defaults.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +15,28 @@ namespace vosh::render {
 
 enum class ParamType { color, vector, scalar, integer, boolean, light, unused };
 
+// One switch the shader looks at before it reads a parameter.
+struct ReadCondition {
+    std::string flag;  // a boolean parameter
+    uint32_t flag_offset = 0;
+    bool on = true;  // the value the switch must have
+};
+
 struct ParamDecl {
     std::string name;
     ParamType type;
     uint32_t offset;
     uint32_t size;
     nlohmann::json default_value;  // null for light and unused slots
+
+    // A count that bounds the work of a render (integers only). The render
+    // refuses a value above `max` when every read_when condition holds, so
+    // such a parameter takes a plain value, never a connection.
+    bool has_max = false;
+    int64_t max = 0;
+    bool read_unsigned = false;  // the shader reads it unsigned: a negative count is huge
+    std::string max_unit;        // follows the limit in messages ("rays per gather")
+    std::vector<ReadCondition> read_when;
 };
 
 struct ShaderDeclaration {
@@ -42,39 +58,10 @@ uint32_t param_type_size(ParamType type);
 // On failure `error` is one line: "<file>: <json path>: <problem>".
 bool load_declaration(const std::string& path, ShaderDeclaration& out, std::string& error);
 
-// Fills a block of decl.block_size bytes with the declared defaults; light
-// and unused slots become 0.
-void write_defaults(const ShaderDeclaration& decl, unsigned char* block);
-
-// Stores a JSON value into the parameter's slot. Colours take [r, g, b]
-// (alpha 1) or [r, g, b, a], vectors [x, y, z], scalars any number within
-// single-precision range, integers whole numbers within int32, booleans
-// true/false or an int32 (stored as is: the shader treats non-zero as true).
-// Light parameters are refused: the scene loader resolves the light's name
-// to a tag and stores the tag itself. `error` says what is wrong with the
-// value; the caller adds where it came from.
-bool write_param(const ParamDecl& p, const nlohmann::json& value, unsigned char* block,
-                 std::string& error);
-
-// Parses the text of a `--set name=text` override into the JSON value that
-// write_param takes (a light's text is its name, as a string).
-bool parse_set_value(const ParamDecl& p, const std::string& text, nlohmann::json& out,
-                     std::string& error);
-
-// Sample counts above this would keep a render busy for days.
-constexpr uint32_t max_render_samples = 1000000;
 // The most rays one final-gather lookup traces.
 constexpr int32_t max_gather_rays = 65536;
 
-// Refuses a filled block that would not finish: a sample count in use above
-// max_render_samples (counts are unsigned to the sampler, so a negative
-// count is a huge one), or a final-gather ray count in use above
-// max_gather_rays.
-// The sample and ray counts validate_for_render checks: they bound the work
-// of a render, so they must be plain values rather than connections.
-bool bounds_render_work(std::string_view name);
-
-bool validate_for_render(const ShaderDeclaration& decl, const unsigned char* block,
-                         std::string& error);
+// Whether the parameter bounds the work of a render (it has a `max`).
+bool bounds_render_work(const ParamDecl& p);
 
 }  // namespace vosh::render

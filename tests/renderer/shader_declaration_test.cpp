@@ -1,4 +1,5 @@
 #include "renderer/scene/shader_declaration.h"
+#include "renderer/scene/param_values.h"
 
 #include <gtest/gtest.h>
 
@@ -390,6 +391,78 @@ TEST(LoadDeclaration, LaysOutWithoutGaps) {
     EXPECT_EQ(dir[2], 3.0f);
     EXPECT_EQ(pad, 0);
     EXPECT_EQ(sun, 0u);
+}
+
+TEST(LoadDeclaration, RefusesLimitsThatCannotApply) {
+    const auto decl_with = [](const char* params) {
+        return std::string(R"({"shader": "s", "version": 1, "parameters": [)") + params + "]}";
+    };
+    const struct {
+        std::string text;
+        const char* where;
+    } cases[] = {
+        {decl_with(R"({"name": "a", "type": "scalar", "default": 1, "max": 5})"), "/parameters/0/max"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": 1, "max": -1})"), "/parameters/0/max"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": 1, "unsigned": true})"),
+         "/parameters/0/unsigned"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": 9, "max": 8})"), "/parameters/0/default"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": -1, "max": 8, "unsigned": true})"),
+         "/parameters/0/default"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": 1, "max": 8, "read_when": {"k": true}},
+                      {"name": "k", "type": "integer", "default": 0})"),
+         "/parameters/0/read_when/k"},
+        {decl_with(R"({"name": "n", "type": "integer", "default": 1, "max": 8, "read_when": {"k": 1}},
+                      {"name": "k", "type": "boolean", "default": false})"),
+         "/parameters/0/read_when/k"},
+    };
+    for (const auto& c : cases) {
+        TempDeclaration file(c.text);
+        ShaderDeclaration decl;
+        std::string error;
+        EXPECT_FALSE(load_declaration(file.path, decl, error)) << c.text;
+        EXPECT_NE(error.find(c.where), std::string::npos) << error;
+    }
+}
+
+// Limits come from the declaration: a switch declared after the count
+// decides whether it is read, and signed counts may be negative.
+TEST(ValidateForRender, FollowsTheDeclaredLimitsAndSwitches) {
+    TempDeclaration file(R"({"shader": "s", "version": 1, "parameters": [
+        {"name": "steps", "type": "integer", "default": 4, "max": 10, "max_unit": "steps a walk",
+         "read_when": {"walk": true, "fast": false}},
+        {"name": "walk", "type": "boolean", "default": true},
+        {"name": "fast", "type": "boolean", "default": false}]})");
+    ShaderDeclaration decl;
+    std::string error;
+    ASSERT_TRUE(load_declaration(file.path, decl, error)) << error;
+    EXPECT_TRUE(bounds_render_work(*decl.find("steps")));
+    EXPECT_FALSE(bounds_render_work(*decl.find("walk")));
+    std::vector<unsigned char> block(decl.block_size);
+    const auto validate = [&](int32_t steps, bool walk, bool fast) {
+        write_defaults(decl, block.data());
+        std::string problem;
+        EXPECT_TRUE(write_param(*decl.find("steps"), steps, block.data(), problem)) << problem;
+        EXPECT_TRUE(write_param(*decl.find("walk"), walk, block.data(), problem)) << problem;
+        EXPECT_TRUE(write_param(*decl.find("fast"), fast, block.data(), problem)) << problem;
+        error.clear();
+        return validate_for_render(decl, block.data(), error);
+    };
+    EXPECT_TRUE(validate(10, true, false));
+    EXPECT_FALSE(validate(11, true, false));
+    EXPECT_EQ(error, "steps = 11 would not finish (the limit is 10 steps a walk)");
+    EXPECT_TRUE(validate(11, false, false));
+    EXPECT_TRUE(validate(11, true, true));
+    EXPECT_TRUE(validate(-5, true, false));
+}
+
+// The host clamps a gather to max_gather_rays, and the module's sampler
+// takes sample counts unsigned; the shipped limits must say the same.
+TEST(ShippedDeclaration, LimitsMatchTheHostAndTheModule) {
+    const ShaderDeclaration decl = load_shipped();
+    EXPECT_EQ(decl.find("fg_rays")->max, max_gather_rays);
+    EXPECT_FALSE(decl.find("fg_rays")->read_unsigned);
+    for (const char* count : {"samples", "near_samples", "far_samples"})
+        EXPECT_TRUE(decl.find(count)->read_unsigned) << count;
 }
 
 }  // namespace
