@@ -182,15 +182,10 @@ int run_cli(int argc, char** argv) {
     Scene scene;
     if (!load_scene(scene_path, decl, scene, error) || !apply_overrides(assignments, decl, scene, error))
         return complain(exit_bad_input, error);
-    if (settings.has_region) {
-        const Region& r = settings.region;
-        if (r.x0 >= r.x1 || r.y0 >= r.y1 || r.x1 > scene.camera.width_px || r.y1 > scene.camera.height_px)
-            return complain(exit_bad_input,
-                            "--region " + region_text + ": must be a non-empty area within the " +
-                                std::to_string(scene.camera.width_px) + "x" +
-                                std::to_string(scene.camera.height_px) +
-                                " image (X1 and Y1 are exclusive)");
-    }
+    // Checked here too, before any module work, so that it counts as bad input.
+    if (settings.has_region &&
+        !check_region(settings.region, scene.camera.width_px, scene.camera.height_px, error))
+        return complain(exit_bad_input, error);
 
     settings.threads = threads;
     settings.samples_per_pixel = spp;

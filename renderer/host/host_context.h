@@ -162,7 +162,7 @@ struct RenderContext {
     std::vector<MaterialRecord> materials;
     std::vector<LightInstanceRecord> light_instances;
     std::vector<LightItemRecord> light_items;
-    std::vector<Mat4> light_to_world, world_to_light;
+    std::vector<Mat4> light_to_world;
     ModuleEntries module;
     int max_depth = 8;
     std::atomic<int64_t> pins{0};

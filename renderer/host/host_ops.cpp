@@ -15,14 +15,6 @@
 using namespace vosh;
 using namespace vosh::render;
 
-namespace vosh::render {
-
-// Referenced by the renderer so that a static link always keeps this file,
-// and with it the exported operations.
-bool host_operations_linked() { return true; }
-
-}  // namespace vosh::render
-
 namespace {
 
 ShaderRuntime* running_shader(RenderState* state) {

@@ -65,19 +65,21 @@ bool render_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, 
 
 }  // namespace
 
+bool check_region(const Region& r, int width, int height, std::string& error) {
+    if (r.x0 >= 0 && r.y0 >= 0 && r.x1 <= width && r.y1 <= height && r.x0 < r.x1 && r.y0 < r.y1)
+        return true;
+    error = "--region " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "," +
+            std::to_string(r.x1) + "," + std::to_string(r.y1) + ": must be a non-empty area within the " +
+            std::to_string(width) + "x" + std::to_string(height) + " image (X1 and Y1 are exclusive)";
+    return false;
+}
+
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error) {
     Region area{0, 0, scene.camera.width_px, scene.camera.height_px};
     if (settings.has_region) {
-        const Region& r = settings.region;
-        if (r.x0 < 0 || r.y0 < 0 || r.x1 > area.x1 || r.y1 > area.y1 || r.x0 >= r.x1 || r.y0 >= r.y1) {
-            error = "--region " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "," +
-                    std::to_string(r.x1) + "," + std::to_string(r.y1) +
-                    ": must be a non-empty area within the " + std::to_string(area.x1) + "x" +
-                    std::to_string(area.y1) + " image (X0,Y0 inclusive, X1,Y1 exclusive)";
-            return false;
-        }
-        area = r;
+        if (!check_region(settings.region, area.x1, area.y1, error)) return false;
+        area = settings.region;
     }
     const int spp = settings.samples_per_pixel > 0 ? settings.samples_per_pixel : scene.samples_per_pixel;
 

@@ -17,6 +17,10 @@ struct Region {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // pixels [x0, x1) x [y0, y1)
 };
 
+// Refuses a region that is empty or reaches outside a width x height image;
+// the command line and render_scene show this one message.
+bool check_region(const Region& r, int width, int height, std::string& error);
+
 struct RenderSettings {
     std::string module_path;
     int threads = 1;

@@ -15,7 +15,7 @@ bool parse_scene(const json& doc, const std::string& file, const std::string& ba
     Scene scene;
     scene.file = file;
     scene.base_dir = base_dir;
-    NameIndex lights, shaders, materials;
+    NameIndex shaders, materials;
     std::string problem;
     const bool ok =
         expect_object(doc, "", problem) &&
@@ -24,8 +24,7 @@ bool parse_scene(const json& doc, const std::string& file, const std::string& ba
                   problem) &&
         parse_options(doc, scene, problem) && parse_camera(doc, scene.camera, problem) &&
         parse_environment(doc, base_dir, scene.environment, problem) &&
-        parse_lights(doc, scene, lights, problem) &&
-        parse_shaders(doc, decl, lights, scene, shaders, problem) &&
+        parse_lights(doc, scene, problem) && parse_shaders(doc, decl, scene, shaders, problem) &&
         parse_materials(doc, shaders, scene, materials, problem) &&
         parse_objects(doc, materials, scene, problem) && check_object_spaces(scene, problem);
     if (!ok) {

@@ -194,7 +194,7 @@ bool parse_environment(const json& doc, const std::string& base_dir, Environment
     return true;
 }
 
-bool parse_lights(const json& doc, Scene& scene, NameIndex& names, std::string& error) {
+bool parse_lights(const json& doc, Scene& scene, std::string& error) {
     auto it = doc.find("lights");
     if (it == doc.end()) return true;
     if (!expect_object(*it, "/lights", error)) return false;
@@ -222,7 +222,6 @@ bool parse_lights(const json& doc, Scene& scene, NameIndex& names, std::string& 
                 return fail(error, json_child(path, "direction"), "must be non-zero and of finite length");
             light.direction = normalize(light.direction);
         }
-        names[light.name] = scene.lights.size();
         scene.lights.push_back(light);
     }
     return true;

@@ -26,12 +26,13 @@ bool parse_options(const json& doc, Scene& scene, std::string& error);
 bool parse_camera(const json& doc, CameraDesc& cam, std::string& error);
 bool parse_environment(const json& doc, const std::string& base_dir, EnvironmentDesc& env,
                        std::string& error);
-bool parse_lights(const json& doc, Scene& scene, NameIndex& names, std::string& error);
+bool parse_lights(const json& doc, Scene& scene, std::string& error);
 
-// scene_shaders.cpp: shaders with their parameter blocks and connections,
-// and the materials that name them.
-bool parse_shaders(const json& doc, const ShaderDeclaration& decl, const NameIndex& light_names,
-                   Scene& scene, NameIndex& names, std::string& error);
+// scene_shaders.cpp: shaders with their parameter blocks and connections
+// (light names resolve against the lights already read), and the materials
+// that name them.
+bool parse_shaders(const json& doc, const ShaderDeclaration& decl, Scene& scene, NameIndex& names,
+                   std::string& error);
 bool parse_materials(const json& doc, const NameIndex& shader_names, Scene& scene,
                      NameIndex& names, std::string& error);
 

@@ -10,9 +10,23 @@ namespace vosh::render {
 
 namespace {
 
+// Writes the tag of the scene light `name` into the light parameter's slot;
+// false when the scene has no light of that name.
+bool write_light_tag(const std::vector<LightDesc>& lights, const std::string& name,
+                     const ParamDecl& param, ShaderDesc& shader) {
+    for (size_t i = 0; i < lights.size(); ++i) {
+        if (lights[i].name != name) continue;
+        const Tag tag = make_tag(TagKind::light_instance, i);
+        std::memcpy(shader.block.data() + param.offset, &tag, sizeof tag);
+        return true;
+    }
+    return false;
+}
+
 bool parse_occlusion_params(const json& params, const std::string& path,
                             const ShaderDeclaration& decl, const NameIndex& shader_names,
-                            const NameIndex& light_names, ShaderDesc& shader, std::string& error) {
+                            const std::vector<LightDesc>& lights, ShaderDesc& shader,
+                            std::string& error) {
     shader.block.assign(decl.block_size, 0);
     write_defaults(decl, shader.block.data());
     if (params.is_null()) return true;
@@ -41,11 +55,8 @@ bool parse_occlusion_params(const json& params, const std::string& path,
             if (p->is_null()) continue;
             if (!p->is_string())
                 return fail(error, where, "expected the name of a light, got " + json_show(*p));
-            auto light = light_names.find(p->get<std::string>());
-            if (light == light_names.end())
+            if (!write_light_tag(lights, p->get<std::string>(), *param, shader))
                 return fail(error, where, "no light named \"" + p->get<std::string>() + "\"");
-            const Tag tag = make_tag(TagKind::light_instance, light->second);
-            std::memcpy(shader.block.data() + param->offset, &tag, sizeof tag);
             continue;
         }
         std::string problem;
@@ -90,8 +101,8 @@ bool check_connection_cycles(const Scene& scene, std::string& error) {
 
 }  // namespace
 
-bool parse_shaders(const json& doc, const ShaderDeclaration& decl, const NameIndex& light_names,
-                   Scene& scene, NameIndex& names, std::string& error) {
+bool parse_shaders(const json& doc, const ShaderDeclaration& decl, Scene& scene, NameIndex& names,
+                   std::string& error) {
     auto it = doc.find("shaders");
     if (it == doc.end()) return true;
     if (!expect_object(*it, "/shaders", error)) return false;
@@ -109,7 +120,7 @@ bool parse_shaders(const json& doc, const ShaderDeclaration& decl, const NameInd
         const std::string ppath = json_child(path, "params");
         if (type == decl.name) {
             shader.kind = ShaderKind::occlusion;
-            if (!parse_occlusion_params(params, ppath, decl, names, light_names, shader, error))
+            if (!parse_occlusion_params(params, ppath, decl, names, scene.lights, shader, error))
                 return false;
         } else if (type == "constant" || type == "checker") {
             shader.kind = type == "constant" ? ShaderKind::constant : ShaderKind::checker;
@@ -200,15 +211,10 @@ bool apply_overrides(const std::vector<std::string>& assignments, const ShaderDe
         for (ShaderDesc& shader : scene.shaders) {
             if (shader.kind != ShaderKind::occlusion) continue;
             if (param->type == ParamType::light) {
-                size_t index = scene.lights.size();
-                for (size_t i = 0; i < scene.lights.size(); ++i)
-                    if (scene.lights[i].name == value.get<std::string>()) index = i;
-                if (index == scene.lights.size()) {
+                if (!write_light_tag(scene.lights, value.get<std::string>(), *param, shader)) {
                     error = "--set " + a + ": no light named \"" + text + "\" in " + scene.file;
                     return false;
                 }
-                const Tag tag = make_tag(TagKind::light_instance, index);
-                std::memcpy(shader.block.data() + param->offset, &tag, sizeof tag);
             } else if (!write_param(*param, value, shader.block.data(), problem)) {
                 error = "--set " + a + ": " + name + " " + problem;
                 return false;

@@ -9,8 +9,6 @@
 
 namespace vosh::render {
 
-bool host_operations_linked();
-
 namespace {
 
 constexpr int max_trace_depth = 8;
@@ -72,8 +70,6 @@ void build_records(const Scene& scene, RenderContext& ctx) {
             orthonormal_basis(-l.direction, x, y);
             to_world = from_axes(x, y, -l.direction, {0, 0, 0});
         }
-        Mat4 to_light;
-        invert_affine(to_world, to_light);
         LightInstanceRecord inst{};
         inst.kind = static_cast<uint32_t>(db_type::light_instance);
         inst.item_tag = make_tag(TagKind::light_item, i);
@@ -82,7 +78,6 @@ void build_records(const Scene& scene, RenderContext& ctx) {
         ctx.light_instances.push_back(inst);
         ctx.light_items.push_back({static_cast<uint32_t>(db_type::light_item), l.positional ? 0 : 1});
         ctx.light_to_world.push_back(to_world);
-        ctx.world_to_light.push_back(to_light);
     }
 }
 
@@ -134,7 +129,6 @@ void exit_module(Session& session) {
 
 bool open_session(const Scene& scene, const ShaderDeclaration& decl,
                   const SessionSettings& settings, Session& session, std::string& error) {
-    host_operations_linked();
     RenderContext& ctx = session.context;
     session.scene = &scene;
     session.camera = settings.camera;

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "render_harness.h"
+#include "renderer/scene/scene_loader.h"
 
 namespace vosh::render::test {
 namespace {
@@ -81,6 +82,32 @@ TEST(HostFeatures, RegionIsACropOfTheFullImage) {
                 ASSERT_EQ(crop.rgba[(static_cast<size_t>(y) * crop.width + x) * 4 + k],
                           full.rgba[(static_cast<size_t>(y + 3) * full.width + x + 5) * 4 + k])
                     << "pixel " << x << "," << y;
+}
+
+// Whoever passes the region, the command line or a caller of render_scene,
+// a region outside the image is refused before the module is loaded.
+TEST(HostFeatures, RegionOutsideTheImageIsRefused) {
+    Scene scene;
+    std::string error;
+    ASSERT_TRUE(parse_scene(busy_scene(), "test scene", "", test_declaration(), scene, error)) << error;
+    const Region refused[] = {{-1, 0, 8, 8}, {0, 0, 65, 48}, {0, 0, 64, 49}, {5, 5, 5, 9}, {5, 9, 9, 5}};
+    for (const Region& r : refused) {
+        RenderSettings settings;
+        settings.module_path = "/nonexistent/module.so";  // would fail later, with another message
+        settings.has_region = true;
+        settings.region = r;
+        Image image;
+        RenderStats stats;
+        EXPECT_FALSE(render_scene(scene, test_declaration(), settings, image, stats, error));
+        EXPECT_NE(error.find(": must be a non-empty area within the 64x48 image"), std::string::npos)
+            << error;
+        EXPECT_TRUE(image.rgba.empty());
+    }
+    EXPECT_FALSE(check_region({0, 0, 65, 48}, 64, 48, error));
+    EXPECT_EQ(error, "--region 0,0,65,48: must be a non-empty area within the 64x48 image (X1 and Y1 are "
+                     "exclusive)");
+    EXPECT_TRUE(check_region({0, 0, 64, 48}, 64, 48, error));
+    EXPECT_TRUE(check_region({63, 47, 64, 48}, 64, 48, error));
 }
 
 // `bright` fed by a checker: an open floor shows the checker's two colours,
