@@ -72,6 +72,7 @@ struct HostState {
     bool has_surface = false;
     uint32_t object = UINT32_MAX;
     uint32_t primitive = UINT32_MAX;
+    double b1 = 0, b2 = 0;  // barycentrics of the hit on a mesh triangle
     Vec3 facing_normal;  // geometric normal turned toward the incoming ray
     Vec3 ray_origin;
     Vector texture{};  // rs.texture_coord_list points here

@@ -4,13 +4,11 @@
 #include <limits>
 
 #include "renderer/trace/environment.h"
+#include "renderer/trace/ray_origin.h"
 
 namespace vosh::render {
 
 namespace {
-
-// 2^-16 of the largest coordinate: about 128 single-precision ulps.
-constexpr double offset_scale = 1.0 / 65536.0;
 
 // Whether floor(v) is odd, for any v: the quotient of a tiny cell size can
 // exceed every integer type.
@@ -28,9 +26,9 @@ Color checker_color(const ShaderDesc& desc, const RenderState* state) {
 
 Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
     if (!from.has_surface) return origin;
-    const double side = dot(direction, from.facing_normal) >= 0 ? 1.0 : -1.0;
-    const double amount = offset_scale * std::fmax(1.0, max_abs_component(origin));
-    return origin + from.facing_normal * (side * amount);
+    const SurfaceSite site{from.object, from.primitive, from.b1, from.b2, to_vec3(from.rs.hit_point),
+                           from.facing_normal};
+    return surface_ray_origin(*context().geometry, site, origin, direction);
 }
 
 bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_distance,
@@ -86,6 +84,8 @@ void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
     to.has_surface = true;
     to.object = hit.object;
     to.primitive = hit.primitive;
+    to.b1 = hit.b1;
+    to.b2 = hit.b2;
     to.facing_normal = ng;
 }
 

@@ -16,9 +16,8 @@ namespace host_ray {
 constexpr int32_t probe = 30;
 }  // namespace host_ray
 
-// Ray origin moved off the state's surface, to the side the ray leaves on,
-// by an amount that grows with the point's magnitude (so it stays above the
-// rounding of single-precision coordinates anywhere in the scene).
+// Origin of a ray that leaves the state's surface: surface_ray_origin
+// (trace/ray_origin.h) on the state's hit; unchanged off any surface.
 Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction);
 
 // Nearest hit from `from`'s surface along `direction` (unit) within

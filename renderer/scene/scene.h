@@ -91,6 +91,7 @@ struct ObjectDesc {
     bool has_transform = false;
     Mat4 transform;  // object to world
     uint32_t label = 0;
+    bool smooth_offset = true;  // mesh: rays leave from the smooth surface the vertex normals imply
 };
 
 struct Scene {

@@ -127,8 +127,10 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
         o.normal = normalize(o.normal);
     } else if (shape == "mesh") {
         o.shape = ShapeKind::mesh;
-        if (!only_keys(j, path, {"shape", "file", "material", "transform", "label"}, error) ||
-            !read_string(j, "file", path, true, o.file, error))
+        if (!only_keys(j, path, {"shape", "file", "material", "transform", "label", "smooth_offset"},
+                       error) ||
+            !read_string(j, "file", path, true, o.file, error) ||
+            !read_bool(j, "smooth_offset", path, false, o.smooth_offset, error))
             return false;
         std::string problem;
         if (!load_mesh(resolve_path(scene.base_dir, o.file), o.mesh, problem))

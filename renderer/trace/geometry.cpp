@@ -48,7 +48,31 @@ struct ObjectGeom {
     // mesh, pre-transformed to world space
     std::vector<Vec3> positions, normals, uvs;
     std::vector<uint32_t> indices;
+    // Per triangle: rays leave from the smooth surface its vertex normals
+    // imply. Empty for meshes without any such triangle or with the option off.
+    std::vector<bool> smooth;
 };
+
+SmoothTriangle triangle_of(const ObjectGeom& og, size_t triangle) {
+    SmoothTriangle t;
+    for (size_t k = 0; k < 3; ++k) {
+        const uint32_t index = og.indices[3 * triangle + k];
+        t.vertex[k] = og.positions[index];
+        t.normal[k] = og.normals[index];
+    }
+    return t;
+}
+
+void mark_smooth_triangles(ObjectGeom& og) {
+    const size_t triangles = og.indices.size() / 3;
+    og.smooth.assign(triangles, false);
+    bool any = false;
+    for (size_t i = 0; i < triangles; ++i) {
+        og.smooth[i] = !is_flat_shaded(triangle_of(og, i));
+        any = any || og.smooth[i];
+    }
+    if (!any) og.smooth.clear();
+}
 
 }  // namespace
 
@@ -184,6 +208,8 @@ struct SceneGeometry::Impl {
                     if (dot(ns, ng) < 0) ns = -ns;
                 }
                 hit.shading_normal = ns;
+                hit.b1 = u;
+                hit.b2 = v;
                 if (!og.uvs.empty())
                     hit.texture = og.uvs[i0] * w + og.uvs[i1] * u + og.uvs[i2] * v;
                 else
@@ -278,6 +304,7 @@ bool SceneGeometry::build(const Scene& scene, std::string& error) {
                     og.normals.push_back(normalize(transform_normal(og.to_object, n)));
                 og.uvs = o.mesh.uvs;
                 og.indices = o.mesh.indices;
+                if (o.smooth_offset && !og.normals.empty()) mark_smooth_triangles(og);
                 g = im.triangle_geometry(og);
                 break;
             }
@@ -348,6 +375,15 @@ RTCSceneTy* SceneGeometry::native_scene() const { return impl_->scene; }
 
 bool SceneGeometry::is_planar(uint32_t object) const {
     return impl_->objects[object].shape != ShapeKind::sphere;
+}
+
+bool SceneGeometry::smooth_offset(uint32_t object, uint32_t primitive, double b1, double b2,
+                                  Vec3 direction, Vec3& offset) const {
+    if (object >= impl_->objects.size()) return false;
+    const ObjectGeom& og = impl_->objects[object];
+    if (primitive >= og.smooth.size() || !og.smooth[primitive]) return false;
+    offset = smooth_surface_offset(triangle_of(og, primitive), b1, b2, direction);
+    return true;
 }
 
 }  // namespace vosh::render

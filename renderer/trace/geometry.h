@@ -11,6 +11,7 @@
 
 #include "renderer/math/math3.h"
 #include "renderer/scene/scene.h"
+#include "renderer/trace/smooth_origin.h"
 
 struct RTCSceneTy;  // the ray tracer's scene handle
 
@@ -24,6 +25,7 @@ struct SurfaceHit {
     Vec3 geometric_normal;  // unit, as authored (quad: edge1 x edge2; sphere: outward)
     Vec3 shading_normal;    // unit, same side as geometric_normal
     Vec3 texture;           // texture coordinates (see docs/scene-format.md)
+    double b1 = 0, b2 = 0;  // mesh: barycentric weights of the triangle's second and third vertex
 };
 
 // Which faces a ray may hit: 'f' front (against the authored normal),
@@ -54,6 +56,14 @@ public:
     const Mat4& to_object(uint32_t object) const;
 
     bool is_planar(uint32_t object) const;
+
+    // Step from the point with barycentrics (b1, b2) on mesh triangle
+    // `primitive` to the smooth surface its vertex normals imply, for a ray
+    // leaving along `direction` (see smooth_origin.h). False, and `offset`
+    // untouched, for other shapes, meshes without vertex normals or with
+    // smooth_offset off, and flat-shaded triangles.
+    bool smooth_offset(uint32_t object, uint32_t primitive, double b1, double b2, Vec3 direction,
+                       Vec3& offset) const;
 
     // The built ray-tracer scene, for benchmarks that trace it directly.
     RTCSceneTy* native_scene() const;

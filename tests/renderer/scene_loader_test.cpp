@@ -295,6 +295,14 @@ const Refusal refusals[] = {
      "the object's own space; at most 1e+16"},
     {"label_negative", [](json& s) { s["objects"][1]["label"] = -1; },
      "s.json: /objects/1/label: -1 is out of range [0, 4294967295]"},
+    {"smooth_offset_not_boolean",
+     [](json& s) {
+         s["objects"][1] = {{"shape", "mesh"}, {"file", "ball.obj"}, {"material", "m"}, {"smooth_offset", 0}};
+     },
+     "s.json: /objects/1/smooth_offset: expected true or false, got 0"},
+    {"smooth_offset_on_a_sphere", [](json& s) { s["objects"][1]["smooth_offset"] = false; },
+     "s.json: /objects/1/smooth_offset: unknown key \"smooth_offset\" (expected one of: shape, center, "
+     "radius, material, transform, label)"},
 };
 
 TEST(SceneLoader, RefusesWithOneLineNamingFileAndPath) {
