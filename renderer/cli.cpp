@@ -1,11 +1,9 @@
 #include "renderer/cli.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -15,6 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "renderer/bake_cli.h"
+#include "renderer/cli_support.h"
 #include "renderer/host/module_loader.h"
 #include "renderer/image/image_io.h"
 #include "renderer/render/render.h"
@@ -25,64 +25,7 @@ namespace vosh::render {
 
 namespace {
 
-constexpr int exit_failed = 1;
-constexpr int exit_bad_input = 2;
-constexpr int max_threads = 1024;
 constexpr const char* default_scene = "scenes/demo.json";
-
-// Names and values from the scene or the command line can hold control
-// characters; the message stays on one line whatever they are.
-std::string one_line(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (u < 0x20 || u == 0x7f) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02x", u);
-            out += code;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-int complain(int status, const std::string& message) {
-    std::fprintf(stderr, "vosh-render: error: %s\n", one_line(message).c_str());
-    return status;
-}
-
-// Ctrl-C and SIGTERM stop the render: the threads leave at their next
-// camera sample, nothing is written, and the exit status is 128 + signal.
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-std::atomic<bool> stop_requested{false};
-volatile std::sig_atomic_t stop_signal = 0;
-
-extern "C" void on_stop_signal(int signal) {
-    stop_signal = signal;
-    stop_requested.store(true);
-}
-
-void catch_stop_signals() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    // Only the first signal is caught: a second one ends the process at once.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-int stopped() {
-    const int signal = stop_signal;
-    std::fprintf(stderr, "vosh-render: stopped by %s; no image written\n",
-                 signal == SIGTERM ? "SIGTERM" : "SIGINT");
-    return 128 + (signal ? signal : SIGINT);
-}
 
 bool parse_region(const std::string& text, Region& r, std::string& error) {
     std::vector<long long> v;
@@ -118,14 +61,11 @@ std::string locate_default_scene() {
     return default_scene;
 }
 
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 }  // namespace
 
 int run_cli(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "bake") return run_bake_cli(argc - 1, argv + 1);
     CLI::App app{"vosh-render: renders a JSON scene with the vosh_occlusion shader module.\n"
                  "The module is loaded from the directory of this executable, or from the file\n"
                  "named by the VOSH_MODULE environment variable; its declaration\n"
@@ -182,6 +122,8 @@ int run_cli(int argc, char** argv) {
     Scene scene;
     if (!load_scene(scene_path, decl, scene, error) || !apply_overrides(assignments, decl, scene, error))
         return complain(exit_bad_input, error);
+    if (!scene.has_camera)
+        return complain(exit_bad_input, scene_path + ": /camera: missing (a scene without a camera can only be baked)");
     // Checked here too, before any module work, so that it counts as bad input.
     if (settings.has_region &&
         !check_region(settings.region, scene.camera.width_px, scene.camera.height_px, error))

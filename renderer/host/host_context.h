@@ -111,6 +111,10 @@ public:
 
     uint64_t probes = 0;
     uint64_t bad_samples = 0;
+    // A bake sets these: its raster space is texel space, reached through
+    // the affine map of the triangle under the current texel point.
+    bool has_raster_map = false;
+    Mat4 world_to_raster;
 
 private:
     int max_depth_;

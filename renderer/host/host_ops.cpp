@@ -360,9 +360,13 @@ int32_t mi_normal_to_light(RenderState* state, Vector* out, const Vector* in) {
     return 1;
 }
 
-void mi_point_to_raster(RenderState* /*state*/, Vector* out, const Vector* in) {
+void mi_point_to_raster(RenderState* state, Vector* out, const Vector* in) {
     if (!out || !in) return;
-    *out = to_vector(world_to_raster(context().camera, to_vec3(*in)));
+    const ThreadContext* thread = state ? host_state(state).thread : nullptr;
+    if (thread && thread->has_raster_map)
+        *out = to_vector(transform_point(thread->world_to_raster, to_vec3(*in)));
+    else
+        *out = to_vector(world_to_raster(context().camera, to_vec3(*in)));
 }
 
 void mi_point_transform(Vector* out, const Vector* in, const float* m) {

@@ -82,6 +82,71 @@ bool write_png(const Image& img, const std::string& file, std::string& error) {
     return written && flushed && closed;
 }
 
+// libpng reports through these; its default would print and abort.
+struct PngProblem {
+    char text[200] = "";
+};
+
+extern "C" void on_png_error(png_structp png, png_const_charp message) {
+    auto* problem = static_cast<PngProblem*>(png_get_error_ptr(png));
+    std::snprintf(problem->text, sizeof problem->text, "%s", message ? message : "libpng error");
+    png_longjmp(png, 1);
+}
+
+extern "C" void on_png_warning(png_structp, png_const_charp) {}
+
+uint16_t to_word(float v) { return static_cast<uint16_t>(std::lround(clamp_unit(v) * 65535.0)); }
+
+// Values as they are, clamped to [0, 1], big-endian when 16 bits wide.
+bool write_png_values(const Image& img, const std::string& file, int depth, std::string& error) {
+    const std::size_t row_bytes = static_cast<std::size_t>(img.width) * 4 * (depth / 8);
+    std::vector<png_byte> data(row_bytes * static_cast<std::size_t>(img.height));
+    for (std::size_t i = 0; i < img.rgba.size(); ++i) {
+        if (depth == 16) {
+            const uint16_t w = to_word(img.rgba[i]);
+            data[2 * i] = static_cast<png_byte>(w >> 8);
+            data[2 * i + 1] = static_cast<png_byte>(w & 0xff);
+        } else {
+            data[i] = to_byte(clamp_unit(img.rgba[i]));
+        }
+    }
+    std::vector<png_bytep> rows(static_cast<std::size_t>(img.height));
+    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = data.data() + y * row_bytes;
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) {
+        error = std::strerror(errno);
+        return false;
+    }
+    PngProblem problem;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &problem, on_png_error, on_png_warning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(out);
+        error = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(out);
+        error = problem.text;
+        return false;
+    }
+    png_init_io(png, out);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img.width), static_cast<png_uint_32>(img.height),
+                 depth, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    const bool flushed = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+    if (!flushed) error = std::strerror(errno);
+    const bool closed = std::fclose(out) == 0;
+    if (flushed && !closed) error = std::strerror(errno);
+    return flushed && closed;
+}
+
 bool sync_file(const std::string& file, std::string& error) {
     const int fd = open(file.c_str(), O_RDONLY);
     const bool synced = fd >= 0 && fsync(fd) == 0;
@@ -131,7 +196,7 @@ bool write_exr(const Image& img, const std::string& file, std::string& error) {
 }  // namespace
 
 bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
-                        const std::atomic<bool>* abandon) {
+                        const std::atomic<bool>* abandon, PngEncoding png) {
     const ImageFormat format = image_format_of(path);
     if (format == ImageFormat::unknown) {
         error = path + ": unknown image format (use .png or .exr)";
@@ -144,8 +209,17 @@ bool write_image_atomic(const Image& img, const std::string& path, std::string& 
     }
     const std::string temporary = temporary_name(path);
     std::string reason;
-    const bool written = format == ImageFormat::png ? write_png(img, temporary, reason)
-                                                    : write_exr(img, temporary, reason);
+    if (png.depth != 8 && (png.depth != 16 || png.srgb)) {
+        error = path + ": PNG depth " + std::to_string(png.depth) + " is not supported";
+        return false;
+    }
+    bool written;
+    if (format == ImageFormat::exr)
+        written = write_exr(img, temporary, reason);
+    else if (png.srgb)
+        written = write_png(img, temporary, reason);
+    else
+        written = write_png_values(img, temporary, png.depth, reason);
     if (!written) {
         std::remove(temporary.c_str());
         error = "cannot write " + path + ": " + reason;

@@ -19,6 +19,13 @@ enum class ImageFormat { png, exr, unknown };
 // By the extension of the file name, case-insensitive: ".png" or ".exr".
 ImageFormat image_format_of(const std::string& path);
 
+// How a PNG stores values: a render is a picture (sRGB-encoded, 8 bits);
+// a baked map is data (values as they are, 8 or 16 bits, no colour space).
+struct PngEncoding {
+    bool srgb = true;
+    int depth = 8;  // 8 or 16; 16 only without sRGB encoding
+};
+
 // Writes by the extension of `path` (case-insensitive): ".png" is 8-bit RGBA
 // with sRGB-encoded colour and linear alpha, clamped to [0, 1], NaN as 0;
 // ".exr" is RGBA 32-bit float, values kept as they are (negative, above 1).
@@ -26,8 +33,9 @@ ImageFormat image_format_of(const std::string& path);
 // renamed over `path` only when complete, so a failure leaves whatever was
 // at `path` untouched and no temporary file behind. When `abandon` is true
 // by the time the temporary file is complete, it is removed instead.
+// `png` changes the PNG encoding from the render's.
 bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
-                        const std::atomic<bool>* abandon = nullptr);
+                        const std::atomic<bool>* abandon = nullptr, PngEncoding png = {});
 
 // Reads an OpenEXR file with R, G, B (FLOAT or HALF; A optional, 1 when
 // absent). Errors are reported, never thrown.

@@ -43,18 +43,22 @@ bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
     }
     MeshData mesh;
     bool all_have_normals = true;
-    bool all_have_uvs = true;
     bool all_have_tangents = true;
+    unsigned uv_sets = AI_MAX_NUMBER_OF_TEXTURECOORDS;  // that every part has
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* part = scene->mMeshes[m];
         if (!(part->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) continue;
         const unsigned n = part->mNumVertices;
         const bool normals = usable(part->mNormals, n, false);
         all_have_normals = all_have_normals && normals;
-        all_have_uvs = all_have_uvs && usable(part->mTextureCoords[0], n, true);
+        unsigned k = 0;
+        while (k < uv_sets && usable(part->mTextureCoords[k], n, true)) ++k;
+        uv_sets = k;
         all_have_tangents = all_have_tangents && normals && usable(part->mTangents, n, true) &&
                             usable(part->mBitangents, n, true);
     }
+    const bool all_have_uvs = uv_sets > 0;
+    if (uv_sets > 1) mesh.extra_uvs.resize(uv_sets - 1);
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* part = scene->mMeshes[m];
         if (!(part->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) continue;
@@ -78,6 +82,10 @@ bool import_mesh(const std::string& path, MeshData& out, std::string& error) {
                 const double side = dot(cross(Vec3{n.x, n.y, n.z}, tangent), Vec3{b.x, b.y, b.z});
                 mesh.tangents.push_back(tangent);
                 mesh.tangent_signs.push_back(side < 0 ? -1.0 : 1.0);
+            }
+            for (unsigned k = 1; k < uv_sets; ++k) {
+                const aiVector3D& t = part->mTextureCoords[k][v];
+                mesh.extra_uvs[k - 1].push_back({t.x, t.y, 0});
             }
         }
         for (unsigned f = 0; f < part->mNumFaces; ++f) {
@@ -129,6 +137,9 @@ std::string encode(bool ok, const std::string& problem, const MeshData& mesh) {
     put(buffer, mesh.tangents.data(), mesh.tangents.size());
     put(buffer, mesh.tangent_signs.data(), mesh.tangent_signs.size());
     put(buffer, mesh.indices.data(), mesh.indices.size());
+    const uint64_t sets = mesh.extra_uvs.size();
+    put(buffer, &sets, 1);
+    for (const auto& set : mesh.extra_uvs) put(buffer, set.data(), set.size());
     return buffer;
 }
 
@@ -140,8 +151,15 @@ bool decode(const std::string& buffer, bool& ok, std::string& problem, MeshData&
     if (!take(buffer, at, text) || !take(buffer, at, mesh.positions) ||
         !take(buffer, at, mesh.normals) || !take(buffer, at, mesh.uvs) ||
         !take(buffer, at, mesh.tangents) || !take(buffer, at, mesh.tangent_signs) ||
-        !take(buffer, at, mesh.indices) || at != buffer.size())
+        !take(buffer, at, mesh.indices))
         return false;
+    std::vector<uint64_t> sets;
+    if (!take(buffer, at, sets) || sets.size() != 1 || sets[0] > AI_MAX_NUMBER_OF_TEXTURECOORDS)
+        return false;
+    mesh.extra_uvs.resize(sets[0]);
+    for (auto& set : mesh.extra_uvs)
+        if (!take(buffer, at, set) || set.size() != mesh.positions.size()) return false;
+    if (at != buffer.size()) return false;
     problem.assign(text.begin(), text.end());
     return true;
 }

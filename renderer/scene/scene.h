@@ -75,10 +75,13 @@ struct MeshData {
     // along +u and the handedness (bitangent = sign * normal x tangent).
     std::vector<Vec3> tangents;
     std::vector<double> tangent_signs;
+    // Further UV sets (1, 2, ...) that every part of the file has, per vertex.
+    std::vector<std::vector<Vec3>> extra_uvs;
     std::vector<uint32_t> indices;  // three per triangle
 };
 
 struct ObjectDesc {
+    std::string name;  // optional, unique in the scene
     ShapeKind shape = ShapeKind::sphere;
     std::string json_path;
     Vec3 center;       // sphere, disk
@@ -97,6 +100,7 @@ struct ObjectDesc {
 struct Scene {
     std::string file;      // as given, for messages
     std::string base_dir;  // relative paths in the scene start here
+    bool has_camera = true;  // a scene that is only baked may have none
     CameraDesc camera;
     EnvironmentDesc environment;
     RenderOptions options{};

@@ -22,7 +22,7 @@ bool parse_scene(const json& doc, const std::string& file, const std::string& ba
         only_keys(doc, "",
                   {"camera", "environment", "options", "lights", "shaders", "materials", "objects"},
                   problem) &&
-        parse_options(doc, scene, problem) && parse_camera(doc, scene.camera, problem) &&
+        parse_options(doc, scene, problem) && parse_camera(doc, scene.camera, scene.has_camera, problem) &&
         parse_environment(doc, base_dir, scene.environment, problem) &&
         parse_lights(doc, scene, problem) && parse_shaders(doc, decl, scene, shaders, problem) &&
         parse_materials(doc, shaders, scene, materials, problem) &&

@@ -1,6 +1,7 @@
 #include "renderer/scene/scene_sections.h"
 
 #include <cmath>
+#include <map>
 
 #include "renderer/scene/mesh_loader.h"
 #include "renderer/scene/scene_loader.h"
@@ -97,14 +98,14 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
     o.json_path = path;
     if (shape == "sphere") {
         o.shape = ShapeKind::sphere;
-        if (!only_keys(j, path, {"shape", "center", "radius", "material", "transform", "label"}, error) ||
+        if (!only_keys(j, path, {"shape", "center", "radius", "material", "transform", "label", "name"}, error) ||
             !read_vec3(j, "center", path, true, o.center, error) ||
             !read_number(j, "radius", path, true, o.radius, error))
             return false;
         if (!(o.radius > 0)) return fail(error, json_child(path, "radius"), "must be greater than 0");
     } else if (shape == "quad") {
         o.shape = ShapeKind::quad;
-        if (!only_keys(j, path, {"shape", "corner", "edge1", "edge2", "material", "transform", "label"},
+        if (!only_keys(j, path, {"shape", "corner", "edge1", "edge2", "material", "transform", "label", "name"},
                        error) ||
             !read_vec3(j, "corner", path, true, o.corner, error) ||
             !read_vec3(j, "edge1", path, true, o.edge1, error) ||
@@ -115,7 +116,7 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
             return fail(error, json_child(path, "edge2"), "is zero or parallel to edge1");
     } else if (shape == "disk") {
         o.shape = ShapeKind::disk;
-        if (!only_keys(j, path, {"shape", "center", "normal", "radius", "material", "transform", "label"},
+        if (!only_keys(j, path, {"shape", "center", "normal", "radius", "material", "transform", "label", "name"},
                        error) ||
             !read_vec3(j, "center", path, true, o.center, error) ||
             !read_vec3(j, "normal", path, true, o.normal, error) ||
@@ -127,8 +128,8 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
         o.normal = normalize(o.normal);
     } else if (shape == "mesh") {
         o.shape = ShapeKind::mesh;
-        if (!only_keys(j, path, {"shape", "file", "material", "transform", "label", "smooth_offset"},
-                       error) ||
+        if (!only_keys(j, path,
+                       {"shape", "file", "material", "transform", "label", "name", "smooth_offset"}, error) ||
             !read_string(j, "file", path, true, o.file, error) ||
             !read_bool(j, "smooth_offset", path, false, o.smooth_offset, error))
             return false;
@@ -149,6 +150,8 @@ bool parse_object(const json& j, const std::string& path, size_t index, const Sc
         o.has_transform = true;
     }
     if (!within_scene(world_extent(o), path, error)) return false;
+    if (!read_string(j, "name", path, false, o.name, error)) return false;
+    if (j.contains("name") && o.name.empty()) return fail(error, json_child(path, "name"), "must not be empty");
     long long label = static_cast<long long>(index) + 1;
     if (!read_int(j, "label", path, false, 0, 0xffffffffLL, label, error)) return false;
     o.label = static_cast<uint32_t>(label);
@@ -197,10 +200,14 @@ bool parse_objects(const json& doc, const NameIndex& material_names, Scene& scen
     auto it = doc.find("objects");
     if (it == doc.end()) return true;
     if (!it->is_array()) return fail(error, "/objects", "expected an array of objects");
+    std::map<std::string, size_t> names;  // bakes pick objects by name
     for (size_t i = 0; i < it->size(); ++i) {
         ObjectDesc o;
-        if (!parse_object((*it)[i], json_child("/objects", i), i, scene, material_names, o, error))
-            return false;
+        const std::string path = json_child("/objects", i);
+        if (!parse_object((*it)[i], path, i, scene, material_names, o, error)) return false;
+        if (!o.name.empty() && !names.emplace(o.name, i).second)
+            return fail(error, json_child(path, "name"),
+                        "\"" + o.name + "\" already names /objects/" + std::to_string(names[o.name]));
         scene.objects.push_back(std::move(o));
     }
     return true;

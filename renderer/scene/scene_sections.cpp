@@ -92,9 +92,10 @@ bool parse_options(const json& doc, Scene& scene, std::string& error) {
     return true;
 }
 
-bool parse_camera(const json& doc, CameraDesc& cam, std::string& error) {
+bool parse_camera(const json& doc, CameraDesc& cam, bool& present, std::string& error) {
     auto it = doc.find("camera");
-    if (it == doc.end()) return fail(error, "/camera", "missing");
+    present = it != doc.end();
+    if (!present) return true;
     const std::string path = "/camera";
     const json& j = *it;
     if (!expect_object(j, path, error)) return false;

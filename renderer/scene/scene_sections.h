@@ -23,7 +23,8 @@ bool within_scene(Vec3 p, const std::string& path, std::string& error);
 
 // scene_sections.cpp: the settings around the objects.
 bool parse_options(const json& doc, Scene& scene, std::string& error);
-bool parse_camera(const json& doc, CameraDesc& cam, std::string& error);
+// A scene that is only baked may leave the camera out; `present` says.
+bool parse_camera(const json& doc, CameraDesc& cam, bool& present, std::string& error);
 bool parse_environment(const json& doc, const std::string& base_dir, EnvironmentDesc& env,
                        std::string& error);
 bool parse_lights(const json& doc, Scene& scene, std::string& error);

@@ -151,7 +151,7 @@ struct SceneGeometry::Impl {
     }
 
     void fill_hit(const ObjectGeom& og, Vec3 origin, Vec3 direction, double t, uint32_t prim,
-                  float u, float v, SurfaceHit& hit) const {
+                  double u, double v, SurfaceHit& hit) const {
         hit.distance = t;
         hit.primitive = prim;
         Vec3 p = origin + direction * t;
@@ -366,6 +366,17 @@ bool SceneGeometry::intersect(Vec3 origin, Vec3 direction, double max_distance, 
         if (!(near < far)) return false;
     }
     return false;
+}
+
+bool SceneGeometry::surface_at(uint32_t object, uint32_t primitive, double b1, double b2,
+                               SurfaceHit& hit) const {
+    const Impl& im = *impl_;
+    if (object >= im.objects.size()) return false;
+    const ObjectGeom& og = im.objects[object];
+    if (og.shape != ShapeKind::mesh || primitive >= og.indices.size() / 3) return false;
+    im.fill_hit(og, {0, 0, 0}, {0, 0, 0}, 0, primitive, b1, b2, hit);
+    hit.object = object;
+    return true;
 }
 
 const Mat4& SceneGeometry::to_world(uint32_t object) const { return impl_->objects[object].to_world; }

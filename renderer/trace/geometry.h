@@ -50,6 +50,12 @@ public:
     bool intersect(Vec3 origin, Vec3 direction, double max_distance, char facing,
                    uint32_t skip_object, uint32_t skip_primitive, SurfaceHit& hit) const;
 
+    // The point of mesh triangle `primitive` of `object` with weights b1,
+    // b2 of its second and third corner, described as a ray hit at distance
+    // 0 would describe it. False when the object is not a mesh or has no
+    // such triangle.
+    bool surface_at(uint32_t object, uint32_t primitive, double b1, double b2, SurfaceHit& hit) const;
+
     // Object-to-world and world-to-object matrices (identity when the
     // object has no transform).
     const Mat4& to_world(uint32_t object) const;

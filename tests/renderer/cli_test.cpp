@@ -65,6 +65,8 @@ const BadInput bad_inputs[] = {
          s["environment"] = {{"image", "sky.exr"}};
      },
      {"/environment/image", "sky.exr"}},
+    {"no_camera", [](json& s, auto&, const auto&) { s.erase("camera"); },
+     {"scene.json: /camera: missing", "can only be baked"}},
     {"zero_resolution",
      [](json& s, auto&, const auto&) { s["camera"]["resolution"] = {0, 12}; },
      {"/camera/resolution/0", "out of range"}},

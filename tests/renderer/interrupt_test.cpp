@@ -61,6 +61,7 @@ struct StopCase {
     const char* name;
     int signal;
     int status;
+    bool bake = false;  // a bake instead of a render
 };
 
 void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
@@ -72,6 +73,9 @@ TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
     const StopCase& c = GetParam();
     const std::string dir = scratch_dir();
     write_text(dir + "/scene.json", slow_scene().dump());
+    write_text(dir + "/plane.obj",
+               "v -9 0 9\nv 9 0 9\nv 9 0 -9\nv -9 0 -9\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+               "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
     write_text(dir + "/out.exr", "an older image");
     const std::set<std::string> before = files_in(dir);
     const std::string err_file = scratch_dir() + "/stderr.txt";
@@ -80,8 +84,13 @@ TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
     if (pid == 0) {
         const int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDERR_FILENO);
-        execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, (dir + "/scene.json").c_str(), "-o",
-              (dir + "/out.exr").c_str(), "--threads", "2", "--quiet", static_cast<char*>(nullptr));
+        if (c.bake)
+            execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, "bake", (dir + "/plane.obj").c_str(), "-o",
+                  (dir + "/out.exr").c_str(), "--set", "samples=20000", "--threads", "2", "--quiet",
+                  static_cast<char*>(nullptr));
+        else
+            execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, (dir + "/scene.json").c_str(), "-o",
+                  (dir + "/out.exr").c_str(), "--threads", "2", "--quiet", static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(pid, 0);
@@ -110,7 +119,9 @@ TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
     ASSERT_TRUE(WIFEXITED(status)) << "died of signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), c.status);
     const std::string err = read_file(err_file);
-    EXPECT_NE(err.find(std::string("stopped by ") + c.name), std::string::npos) << err;
+    EXPECT_NE(err.find(std::string("stopped by ") + (c.signal == SIGINT ? "SIGINT" : "SIGTERM")),
+              std::string::npos)
+        << err;
     EXPECT_EQ(err.find("never released"), std::string::npos) << err;
     EXPECT_EQ(files_in(dir), before);
     EXPECT_EQ(read_file(dir + "/out.exr"), "an older image");
@@ -118,7 +129,9 @@ TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
 
 INSTANTIATE_TEST_SUITE_P(Interrupt, SignalDuringRender,
                          ::testing::Values(StopCase{"SIGINT", SIGINT, 130},
-                                           StopCase{"SIGTERM", SIGTERM, 143}),
+                                           StopCase{"SIGTERM", SIGTERM, 143},
+                                           StopCase{"BakeSIGINT", SIGINT, 130, true},
+                                           StopCase{"BakeSIGTERM", SIGTERM, 143, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Interrupt, StopFlagEndsEveryThreadOfAnInProcessRender) {

@@ -163,6 +163,18 @@ const TransformCase transform_cases[] = {
     {"row_major_matrix", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1}, {0, 0, 0}, {5, 6, 7}},
 };
 
+// A scene that is only baked names its objects and may have no camera.
+TEST(SceneLoader, NamedObjectsAndNoCamera) {
+    json doc = small_scene();
+    doc.erase("camera");
+    doc["objects"][1]["name"] = "ball";
+    const Scene s = load(doc);
+    EXPECT_FALSE(s.has_camera);
+    EXPECT_EQ(s.objects[0].name, "");
+    EXPECT_EQ(s.objects[1].name, "ball");
+    EXPECT_TRUE(load(small_scene()).has_camera);
+}
+
 TEST(SceneLoader, TransformsCarryObjectsIntoTheWorld) {
     for (const TransformCase& c : transform_cases) {
         SCOPED_TRACE(c.name);
@@ -228,7 +240,13 @@ const Refusal refusals[] = {
     {"unknown_section", [](json& s) { s["camras"] = 1; },
      "s.json: /camras: unknown key \"camras\" (expected one of: camera, environment, options, lights, "
      "shaders, materials, objects)"},
-    {"camera_missing", [](json& s) { s.erase("camera"); }, "s.json: /camera: missing"},
+    {"name_repeated",
+     [](json& s) {
+         s["objects"][0]["name"] = "floor";
+         s["objects"][1]["name"] = "floor";
+     },
+     "s.json: /objects/1/name: \"floor\" already names /objects/0"},
+    {"name_empty", [](json& s) { s["objects"][1]["name"] = ""; }, "s.json: /objects/1/name: must not be empty"},
     {"camera_type_unknown", [](json& s) { s["camera"]["type"] = "fisheye"; },
      "s.json: /camera/type: unknown camera type \"fisheye\" (expected perspective or orthographic)"},
     {"perspective_camera_with_width", [](json& s) { s["camera"]["width"] = 2; },

@@ -1,0 +1,74 @@
+// A bake: the shader's results over the texels of one mesh object's UV
+// layout, where a render takes them over the pixels of a camera. The module
+// is called exactly as in a render; only the shading points differ.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "renderer/bake/texel_shading.h"
+#include "renderer/image/image_io.h"
+#include "renderer/scene/scene.h"
+#include "renderer/scene/shader_declaration.h"
+
+namespace vosh::render {
+
+constexpr int max_bake_size = 16384;
+
+struct BakeSettings {
+    std::string module_path;
+    uint32_t object = 0;
+    int uv_set = 0;
+    int width = 1024, height = 1024;
+    int padding = 16;  // texels of gutter around every island
+    int samples = 4;   // points per texel
+    Color background{0, 0, 0, 0};
+    // Bent normals: the space, and how the vectors are stored.
+    BakeSpace space = BakeSpace::tangent;
+    bool normals_to_unit = false;  // n * 0.5 + 0.5, for PNG
+    bool flip_y = false;           // the y-down normal map convention
+    int threads = 1;
+    bool progress = false;
+    const std::atomic<bool>* stop = nullptr;  // as RenderSettings::stop
+};
+
+struct BakeStats {
+    int width = 0, height = 0;
+    int samples = 0;
+    int threads = 0;
+    bool bent = false;
+    double seconds = 0, cpu_seconds = 0;
+    uint64_t probe_rays = 0;
+    uint64_t bad_samples = 0;
+    uint64_t covered_texels = 0;
+    uint64_t overlapped_texels = 0;
+    uint64_t wrapped_triangles = 0;
+    uint64_t unusable_triangles = 0;
+    size_t leaked_blocks = 0;
+    bool interrupted = false;
+};
+
+// The object named `name`; false with a one-line message when no object
+// has that name.
+bool find_object(const Scene& scene, const std::string& name, uint32_t& index, std::string& error);
+
+// Whether `object` can be baked through UV set `uv_set`: a mesh with that
+// set. `error` names the object and the problem.
+bool check_bake_target(const Scene& scene, uint32_t object, int uv_set, std::string& error);
+
+// Whether the object's shader returns bent normals (an occlusion shader
+// with bent_normals on and bent_color_mix off).
+bool bakes_bent_normals(const Scene& scene, const ShaderDeclaration& decl, uint32_t object);
+
+// Makes the object's occlusion shader hand back world-space bent normals,
+// which the bake then turns into the space asked for.
+void ask_for_world_normals(Scene& scene, const ShaderDeclaration& decl, uint32_t object);
+
+// Bakes the object into `image` (width x height, gutters and background
+// filled). False with a one-line message when the module cannot be loaded
+// or refuses the scene, or when the bake was stopped.
+bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
+                 Image& image, BakeStats& stats, std::string& error);
+
+}  // namespace vosh::render

@@ -1,0 +1,105 @@
+#include "renderer/bake/texel_shading.h"
+
+#include <cmath>
+
+#include "renderer/host/shading.h"
+#include "renderer/trace/sampler.h"
+
+namespace vosh::render {
+
+namespace {
+
+// Sequence index of the in-texel positions; the render uses the same one
+// for its in-pixel positions, so a texel's points are stratified as a
+// pixel's camera samples are.
+constexpr uint32_t cell_position_call = 0xffffffffu;
+
+void texel_position(uint32_t x, uint32_t y, uint32_t sample, int samples, double out[2]) {
+    out[0] = out[1] = 0.5;
+    if (samples > 1) sobol_owen_2d(sample, sampler_seed(x, y, 0, cell_position_call), out);
+}
+
+Vec3 corner_position(const ObjectDesc& o, uint32_t vertex) {
+    const Vec3 p = o.mesh.positions[vertex];
+    return o.has_transform ? transform_point(o.transform, p) : p;
+}
+
+bool finite_color(const Color& c) {
+    return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) && std::isfinite(c.a);
+}
+
+}  // namespace
+
+Mat4 world_to_texel_map(const Vec3 world[3], const TexelXY texel[3]) {
+    const Vec3 e1 = world[1] - world[0], e2 = world[2] - world[0];
+    const Vec3 n = normalize(cross(e1, e2));
+    // World point = corner 0 + a e1 + b e2 + h n; texel point = texel 0 +
+    // a (texel 1 - texel 0) + b (texel 2 - texel 0), with h as depth.
+    Mat4 to_weights;
+    if (!invert_affine(from_axes(e1, e2, n, world[0]), to_weights)) return Mat4{};
+    const Mat4 to_texel =
+        from_axes({texel[1].x - texel[0].x, texel[1].y - texel[0].y, 0},
+                  {texel[2].x - texel[0].x, texel[2].y - texel[0].y, 0}, {0, 0, 1},
+                  {texel[0].x, texel[0].y, 0});
+    return to_weights * to_texel;
+}
+
+TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
+                       const std::vector<PlacedTriangle>& placed, int x, int y,
+                       TexelCoverage& scratch) {
+    TexelResult result;
+    cover_texel(placed, x, y, scratch);
+    if (!scratch.chosen) return result;
+    result.covered = true;
+    result.overlapped = scratch.overlapped;
+    const RenderContext& ctx = context();
+    const ObjectDesc& o = *target.desc;
+    double sum[4] = {0, 0, 0, 0};
+    const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
+    for (int s = 0; s < target.samples; ++s) {
+        double at[2];
+        texel_position(ux, uy, static_cast<uint32_t>(s), target.samples, at);
+        const SurfacePoint point = locate_in_texel(scratch, {x + at[0], y + at[1]});
+        SurfaceHit hit;
+        if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
+        thread.begin_sample(ux, uy, static_cast<uint32_t>(s));
+        Vec3 world[3];
+        TexelXY texel[3];
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t v = o.mesh.indices[3 * point.triangle + k];
+            world[k] = corner_position(o, v);
+            texel[k] = uv_to_texel((*target.uvs)[v], target.width, target.height);
+        }
+        thread.world_to_raster = world_to_texel_map(world, texel);
+        thread.has_raster_map = true;
+        // An eye looking straight down the shading normal, from no distance.
+        HostState& eye = thread.state_at(0);
+        describe_hit(eye, nullptr, hit.point, -hit.shading_normal, hit, ray_kind::eye);
+        Color c = shade_surface(eye);
+        if (!finite_color(c)) {
+            ++thread.bad_samples;
+            c = {0, 0, 0, 0};
+        }
+        if (target.bent) {
+            const Vec3 n = bent_normal_in_space({c.r, c.g, c.b}, target.space, o, *target.frames,
+                                                point.triangle, point.b1, point.b2);
+            c.r = static_cast<float>(n.x);
+            c.g = static_cast<float>(n.y);
+            c.b = static_cast<float>(n.z);
+        }
+        sum[0] += c.r;
+        sum[1] += c.g;
+        sum[2] += c.b;
+        sum[3] += c.a;
+    }
+    for (int k = 0; k < 4; ++k) result.rgba[k] = static_cast<float>(sum[k] / target.samples);
+    if (target.bent) {
+        const Vec3 mean = normalize(Vec3{result.rgba[0], result.rgba[1], result.rgba[2]});
+        result.rgba[0] = static_cast<float>(mean.x);
+        result.rgba[1] = static_cast<float>(mean.y);
+        result.rgba[2] = static_cast<float>(mean.z);
+    }
+    return result;
+}
+
+}  // namespace vosh::render

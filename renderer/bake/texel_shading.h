@@ -1,0 +1,47 @@
+// Shading one texel of a bake: its points, the render state at each of
+// them, and the average.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "renderer/bake/tangent_frame.h"
+#include "renderer/bake/texel_coverage.h"
+#include "renderer/host/host_context.h"
+#include "renderer/scene/scene.h"
+
+namespace vosh::render {
+
+// What a bake shades: one mesh object of the scene through one UV set.
+struct BakeTarget {
+    uint32_t object = 0;
+    const ObjectDesc* desc = nullptr;
+    const std::vector<Vec3>* uvs = nullptr;  // the UV set baked, per vertex
+    int width = 0, height = 0;
+    int samples = 1;  // points per texel
+    // The shader's result is a world-space bent normal that the host turns
+    // into `space`; otherwise it is stored as it comes.
+    bool bent = false;
+    BakeSpace space = BakeSpace::tangent;
+    const std::vector<TangentFrame>* frames = nullptr;  // per triangle corner, for tangent space
+};
+
+// Affine map from world space to texel space over the plane of a mesh
+// triangle: (x, y) the texel position of the point's projection onto the
+// plane, z its height above the plane along the geometric normal, in world
+// units. Corners in world space and texel space.
+Mat4 world_to_texel_map(const Vec3 world[3], const TexelXY texel[3]);
+
+struct TexelResult {
+    bool covered = false;
+    bool overlapped = false;
+    float rgba[4] = {0, 0, 0, 0};
+};
+
+// Shades texel (x, y) from the placements of its tile. `scratch` is reused
+// between calls to spare allocations.
+TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
+                       const std::vector<PlacedTriangle>& placed, int x, int y,
+                       TexelCoverage& scratch);
+
+}  // namespace vosh::render

@@ -1,0 +1,231 @@
+#include "renderer/bake_cli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "renderer/bake/bake.h"
+#include "renderer/cli_support.h"
+#include "renderer/host/module_loader.h"
+#include "renderer/scene/model_scene.h"
+#include "renderer/scene/scene_loader.h"
+
+namespace vosh::render {
+
+namespace {
+
+bool parse_size(const std::string& text, int& width, int& height, std::string& error) {
+    const size_t x = text.find_first_of("xX");
+    const std::string parts[2] = {text.substr(0, x), x == std::string::npos ? text : text.substr(x + 1)};
+    long long v[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        size_t used = 0;
+        try {
+            v[i] = std::stoll(parts[i], &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != parts[i].size() || parts[i][0] == '+' || parts[i][0] == '-') {
+            error = "--size " + text + ": expected W or WxH (whole texel counts)";
+            return false;
+        }
+    }
+    if (v[0] < 1 || v[1] < 1 || v[0] > max_bake_size || v[1] > max_bake_size) {
+        error = "--size " + text + ": each side must lie in [1, " + std::to_string(max_bake_size) + "]";
+        return false;
+    }
+    width = static_cast<int>(v[0]);
+    height = static_cast<int>(v[1]);
+    return true;
+}
+
+bool parse_background(const std::string& text, Color& c, std::string& error) {
+    std::vector<float> v;
+    std::stringstream in(text);
+    std::string part;
+    bool ok = true;
+    while (ok && std::getline(in, part, ',')) {
+        size_t used = 0;
+        double value = 0;
+        try {
+            value = std::stod(part, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        ok = used > 0 && used == part.size() && std::isfinite(value) && std::fabs(value) < 1e30;
+        v.push_back(static_cast<float>(value));
+    }
+    if (!ok || (v.size() != 3 && v.size() != 4)) {
+        error = "--background " + text + ": expected r,g,b,a (or r,g,b with alpha 1), finite numbers";
+        return false;
+    }
+    c = {v[0], v[1], v[2], v.size() == 4 ? v[3] : 1.0f};
+    return true;
+}
+
+std::string describe_bake(const BakeStats& s) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%dx%d, %d spp, %d thread%s, %.2f s, %.2f M probe rays/s",
+                  s.width, s.height, s.samples, s.threads, s.threads == 1 ? "" : "s", s.seconds,
+                  s.seconds > 0 ? s.probe_rays / s.seconds / 1e6 : 0.0);
+    return line;
+}
+
+void report_layout(const BakeStats& s) {
+    if (s.overlapped_texels)
+        std::fprintf(stderr,
+                     "WARNING: %llu texel(s) lie under overlapping UVs; each takes the triangle over "
+                     "its centre, else the one covering most of it\n",
+                     static_cast<unsigned long long>(s.overlapped_texels));
+    if (s.wrapped_triangles)
+        std::fprintf(stderr, "WARNING: %llu triangle(s) have UVs outside [0, 1]; they wrap around the texture\n",
+                     static_cast<unsigned long long>(s.wrapped_triangles));
+    if (s.unusable_triangles)
+        std::fprintf(stderr,
+                     "WARNING: %llu triangle(s) have UVs that are not finite or wider than the "
+                     "texture; they are not baked\n",
+                     static_cast<unsigned long long>(s.unusable_triangles));
+    if (s.bad_samples)
+        std::fprintf(stderr, "WARNING: %llu sample(s) came back as NaN or infinity and were stored as 0\n",
+                     static_cast<unsigned long long>(s.bad_samples));
+}
+
+}  // namespace
+
+int run_bake_cli(int argc, char** argv) {
+    CLI::App app{"vosh-render bake: bakes the vosh_occlusion shader's results (occlusion or bent\n"
+                 "normals) into a mesh's texture space. INPUT is a scene (.json; name the object\n"
+                 "with --object) or a model file (every mesh of it is baked into one texture).",
+                 "vosh-render bake"};
+    std::string input, object_name, output, size_text, background_text, space = "tangent",
+                normal_y = "up";
+    std::vector<std::string> assignments;
+    int padding = 16, spp = 4, uv_set = 0, depth = 8;
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    bool quiet = false;
+    app.add_option("input", input, "scene (.json) or model file (.obj, .gltf, .glb, .ply, ...)")->required();
+    app.add_option("--object", object_name, "name of the scene object to bake");
+    app.add_option("-o,--output", output,
+                   "output image, .png or .exr (default: OBJECT_ao.png, or OBJECT_bent.exr for bent normals)");
+    app.add_option("--size", size_text, "W or WxH texels (default 1024)");
+    app.add_option("--padding", padding, "texels of gutter around every UV island")->capture_default_str();
+    app.add_option("--spp", spp, "points per texel")->capture_default_str();
+    app.add_option("--uv-set", uv_set, "UV set of the layout")->capture_default_str();
+    app.add_option("--space", space, "bent normals: tangent, object or world")->capture_default_str();
+    app.add_option("--normal-y", normal_y, "bent normals: green channel up or down")->capture_default_str();
+    app.add_option("--depth", depth, "PNG bits per channel, 8 or 16")->capture_default_str();
+    app.add_option("--background", background_text, "r,g,b,a beyond the padding (default 0,0,0,0)");
+    app.add_option("--set", assignments, "NAME=VALUE: set a parameter of every occlusion shader (repeatable)");
+    app.add_option("--threads", threads, "bake threads")->capture_default_str();
+    app.add_flag("--quiet", quiet, "no progress bar and no summary");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        return complain(exit_bad_input, e.what());
+    }
+
+    BakeSettings settings;
+    std::string error;
+    if (!size_text.empty() && !parse_size(size_text, settings.width, settings.height, error))
+        return complain(exit_bad_input, error);
+    if (padding < 0 || padding > max_bake_size)
+        return complain(exit_bad_input, "--padding " + std::to_string(padding) + ": must lie in [0, " +
+                                            std::to_string(max_bake_size) + "]");
+    if (spp < 1 || spp > max_samples_per_pixel)
+        return complain(exit_bad_input, "--spp " + std::to_string(spp) + ": must lie in [1, " +
+                                            std::to_string(max_samples_per_pixel) + "]");
+    if (uv_set < 0) return complain(exit_bad_input, "--uv-set " + std::to_string(uv_set) + ": must be 0 or more");
+    if (threads < 1 || threads > max_threads)
+        return complain(exit_bad_input, "--threads " + std::to_string(threads) + ": must lie in [1, " +
+                                            std::to_string(max_threads) + "]");
+    if (space == "tangent")
+        settings.space = BakeSpace::tangent;
+    else if (space == "object")
+        settings.space = BakeSpace::object;
+    else if (space == "world")
+        settings.space = BakeSpace::world;
+    else
+        return complain(exit_bad_input, "--space " + space + ": expected tangent, object or world");
+    if (normal_y != "up" && normal_y != "down")
+        return complain(exit_bad_input, "--normal-y " + normal_y + ": expected up or down");
+    if (depth != 8 && depth != 16)
+        return complain(exit_bad_input, "--depth " + std::to_string(depth) + ": expected 8 or 16");
+    if (!background_text.empty() && !parse_background(background_text, settings.background, error))
+        return complain(exit_bad_input, error);
+    for (const std::string& a : assignments)
+        if (a.rfind("output_space=", 0) == 0)
+            return complain(exit_bad_input, "--set " + a + ": a bake chooses the bent-normal space with --space");
+    if (!output.empty()) {
+        const std::string ext = lower_extension(output);
+        if (ext != ".png" && ext != ".exr")
+            return complain(exit_bad_input, "-o " + output + ": the name must end in .png or .exr");
+        if (ext == ".exr" && app.count("--depth"))
+            return complain(exit_bad_input, "--depth: applies to PNG output only (EXR is 32-bit float)");
+    }
+
+    settings.module_path = default_module_path();
+    if (access(settings.module_path.c_str(), R_OK) != 0)
+        return complain(exit_failed, "shader module " + settings.module_path +
+                                         " not found (build vosh_occlusion, or name it in VOSH_MODULE)");
+    ShaderDeclaration decl;
+    if (!load_declaration(directory_of(settings.module_path) + "/vosh_occlusion.decl.json", decl, error))
+        return complain(exit_failed, error);
+
+    Scene scene;
+    const bool from_scene = lower_extension(input) == ".json";
+    if (from_scene) {
+        if (object_name.empty())
+            return complain(exit_bad_input, input + ": a bake of a scene needs --object NAME");
+        if (!load_scene(input, decl, scene, error)) return complain(exit_bad_input, error);
+        if (!find_object(scene, object_name, settings.object, error)) return complain(exit_bad_input, error);
+    } else {
+        if (!object_name.empty())
+            return complain(exit_bad_input, "--object " + object_name +
+                                                ": a model file is baked whole; --object names an object of a scene");
+        if (!scene_from_model(input, decl, scene, error)) return complain(exit_bad_input, error);
+        settings.object = 0;
+    }
+    if (!apply_overrides(assignments, decl, scene, error)) return complain(exit_bad_input, error);
+    if (!check_bake_target(scene, settings.object, uv_set, error)) return complain(exit_bad_input, error);
+    settings.uv_set = uv_set;
+    const bool bent = bakes_bent_normals(scene, decl, settings.object);
+    if (bent) ask_for_world_normals(scene, decl, settings.object);
+    if (output.empty()) output = scene.objects[settings.object].name + (bent ? "_bent.exr" : "_ao.png");
+    const bool png = lower_extension(output) == ".png";
+    settings.normals_to_unit = bent && png;
+    settings.flip_y = bent && normal_y == "down";
+    settings.padding = padding;
+    settings.samples = spp;
+    settings.threads = threads;
+    settings.progress = !quiet && isatty(STDERR_FILENO);
+    settings.stop = &stop_requested;
+
+    Image image;
+    BakeStats stats;
+    catch_stop_signals();
+    const bool baked = bake_object(scene, decl, settings, image, stats, error);
+    if (stats.interrupted || stop_requested.load()) return stopped();
+    if (!baked) return complain(exit_failed, error);
+    PngEncoding encoding;
+    encoding.srgb = false;
+    encoding.depth = depth;
+    if (!write_image_atomic(image, output, error, &stop_requested, encoding))
+        return stop_requested.load() ? stopped() : complain(exit_failed, error);
+    report_layout(stats);
+    if (!quiet)
+        std::printf("vosh-render: bake %s, %s, %llu texels covered -> %s\n",
+                    one_line(scene.objects[settings.object].name).c_str(), describe_bake(stats).c_str(),
+                    static_cast<unsigned long long>(stats.covered_texels), output.c_str());
+    return 0;
+}
+
+}  // namespace vosh::render

@@ -1,0 +1,80 @@
+#include "renderer/cli_support.h"
+
+#include <signal.h>
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+
+namespace vosh::render {
+
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<bool> stop_requested{false};
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal) {
+    stop_signal = signal;
+    stop_requested.store(true);
+}
+
+}  // namespace
+
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (u < 0x20 || u == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", u);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+int complain(int status, const std::string& message) {
+    std::fprintf(stderr, "vosh-render: error: %s\n", one_line(message).c_str());
+    return status;
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    // Only the first signal is caught: a second one ends the process at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int stopped() {
+    const int signal = stop_signal;
+    std::fprintf(stderr, "vosh-render: stopped by %s; no image written\n",
+                 signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    return 128 + (signal ? signal : SIGINT);
+}
+
+std::string lower_extension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace vosh::render

@@ -1,0 +1,34 @@
+// What the render and bake commands share: error lines, exit statuses and
+// stopping on Ctrl-C or SIGTERM.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace vosh::render {
+
+constexpr int exit_failed = 1;
+constexpr int exit_bad_input = 2;
+constexpr int max_threads = 1024;
+
+// Names and values from a scene or the command line can hold control
+// characters; the message stays on one line whatever they are.
+std::string one_line(const std::string& text);
+
+// Prints "vosh-render: error: MESSAGE" and returns `status`.
+int complain(int status, const std::string& message);
+
+// Ctrl-C and SIGTERM set this: the threads leave at their next sample,
+// nothing is written, and the exit status is 128 + signal.
+extern std::atomic<bool> stop_requested;
+void catch_stop_signals();
+// Says what stopped the work and returns the exit status.
+int stopped();
+
+// Lower-case extension with its dot ("" when there is none).
+std::string lower_extension(const std::string& path);
+
+// Directory part of a path ("." when there is none).
+std::string directory_of(const std::string& path);
+
+}  // namespace vosh::render

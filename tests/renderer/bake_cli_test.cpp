@@ -1,0 +1,174 @@
+// `vosh-render bake` from the command line: the model-file path, what a PNG
+// holds, and the bad input it refuses with one line and nothing written.
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <set>
+
+#include <png.h>
+
+#include "render_harness.h"
+
+namespace vosh::render::test {
+namespace {
+
+// A 2 x 2 unit quad at y = 0 facing up, its UVs [u0, u1] x [v0, v1].
+std::string plane_obj(double u0, double u1, bool with_uvs = true) {
+    std::string obj = "v -1 0 1\nv 1 0 1\nv 1 0 -1\nv -1 0 -1\nvn 0 1 0\n";
+    if (!with_uvs) return obj + "f 1//1 2//1 3//1\nf 1//1 3//1 4//1\n";
+    obj += "vt " + std::to_string(u0) + " " + std::to_string(u0) + "\n";
+    obj += "vt " + std::to_string(u1) + " " + std::to_string(u0) + "\n";
+    obj += "vt " + std::to_string(u1) + " " + std::to_string(u1) + "\n";
+    obj += "vt " + std::to_string(u0) + " " + std::to_string(u1) + "\n";
+    return obj + "f 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 4/4/1\n";
+}
+
+struct Png {
+    int width = 0, height = 0, depth = 0;
+    std::vector<std::vector<unsigned>> rows;  // channel values, RGBA
+};
+
+// Reads the stored values as they are, with no colour conversion.
+bool read_png_values(const std::string& path, Png& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    out.width = static_cast<int>(png_get_image_width(png, info));
+    out.height = static_cast<int>(png_get_image_height(png, info));
+    out.depth = png_get_bit_depth(png, info);
+    const bool rgba = png_get_color_type(png, info) == PNG_COLOR_TYPE_RGBA;
+    png_bytepp rows = png_get_rows(png, info);
+    out.rows.assign(static_cast<size_t>(out.height), {});
+    for (int y = 0; y < out.height && rgba; ++y)
+        for (int i = 0; i < out.width * 4; ++i)
+            out.rows[y].push_back(out.depth == 16 ? (rows[y][2 * i] << 8) | rows[y][2 * i + 1] : rows[y][i]);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return rgba;
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// An open plane shows `bright` exactly; a PNG keeps it linear at the depth
+// asked for, and the background beyond the padding.
+TEST(BakeCommand, ModelFileToSixteenBitPng) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/plane.obj", plane_obj(0.25, 0.75));
+    const std::string out = dir + "/plane.png";
+    const CommandResult r = run_renderer({"bake", dir + "/plane.obj", "-o", out, "--size", "32x16",
+                                          "--padding", "2", "--depth", "16", "--background", "1,0,0,0.5",
+                                          "--set", "bright=0.2,0.4,0.6", "--set", "samples=8", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Png png;
+    ASSERT_TRUE(read_png_values(out, png));
+    ASSERT_EQ(png.width, 32);
+    ASSERT_EQ(png.height, 16);
+    EXPECT_EQ(png.depth, 16);
+    // The island covers columns 8..23 and rows 4..11; 2 texels of gutter.
+    const std::vector<unsigned> island = {13107, 26214, 39321, 65535}, background = {65535, 0, 0, 32768};
+    auto at = [&](int x, int y) {
+        return std::vector<unsigned>(png.rows[y].begin() + 4 * x, png.rows[y].begin() + 4 * x + 4);
+    };
+    EXPECT_EQ(at(16, 8), island);
+    EXPECT_EQ(at(6, 8), island);
+    EXPECT_EQ(at(25, 4), island);      // 2 texels from the corner texel (23, 4)
+    EXPECT_EQ(at(25, 3), background);  // sqrt 5 from it
+    EXPECT_EQ(at(5, 8), background);
+    EXPECT_EQ(at(16, 1), background);
+}
+
+// Bent normals of an open plane in world space: +y, as n * 0.5 + 0.5, and
+// with the green channel flipped for the y-down convention.
+TEST(BakeCommand, BentNormalsInPngAndTheGreenConvention) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/plane.obj", plane_obj(0, 1));
+    for (const char* y : {"up", "down"}) {
+        const std::string out = dir + "/bent_" + y + ".png";
+        const CommandResult r = run_renderer({"bake", dir + "/plane.obj", "-o", out, "--size", "8",
+                                              "--space", "world", "--normal-y", y, "--set", "bent_normals=on",
+                                              "--set", "samples=256", "--quiet"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        Png png;
+        ASSERT_TRUE(read_png_values(out, png));
+        EXPECT_EQ(png.depth, 8);
+        const int green = std::string(y) == "up" ? 255 : 0;
+        for (int row = 0; row < 8; row += 3)
+            for (int x = 0; x < 8; x += 3) {
+                const unsigned* t = &png.rows[row][4 * x];
+                EXPECT_NEAR(t[0], 128, 4) << x << "," << row;
+                EXPECT_NEAR(t[1], green, 2) << x << "," << row;
+                EXPECT_NEAR(t[2], 128, 4) << x << "," << row;
+                EXPECT_EQ(t[3], 255u);
+            }
+    }
+}
+
+struct BadBake {
+    const char* name;
+    std::vector<std::string> args;  // after "bake"; DIR stands for the scratch directory
+    const char* message;
+};
+
+void PrintTo(const BadBake& c, std::ostream* os) { *os << c.name; }
+
+class BakeRefuses : public ::testing::TestWithParam<BadBake> {};
+
+TEST_P(BakeRefuses, WithOneLineAndNothingWritten) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/plane.obj", plane_obj(0, 1));
+    write_text(dir + "/bare.obj", plane_obj(0, 1, false));
+    write_text(dir + "/scene.json",
+               R"({"shaders": {"occ": {"type": "vosh_occlusion"}}, "materials": {"m": {"shader": "occ"}},
+                   "objects": [{"shape": "mesh", "file": "plane.obj", "material": "m", "name": "plane"},
+                               {"shape": "sphere", "center": [0, 2, 0], "radius": 0.5, "material": "m",
+                                "name": "ball"}]})");
+    const std::set<std::string> before = files_in(dir);
+    std::vector<std::string> args = {"bake"};
+    for (std::string a : GetParam().args) {
+        if (a.rfind("DIR", 0) == 0) a = dir + a.substr(3);
+        args.push_back(a);
+    }
+    args.insert(args.end(), {"-o", dir + "/out.png", "--quiet"});
+    const CommandResult r = run_renderer(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(files_in(dir), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, BakeRefuses,
+    ::testing::Values(
+        BadBake{"ModelWithoutUvs", {"DIR/bare.obj"}, "bare.obj: has no texture coordinates: a bake needs a UV layout"},
+        BadBake{"ObjectNamingNothing", {"DIR/scene.json", "--object", "lamp"}, "--object lamp: no object"},
+        BadBake{"ObjectNotAMesh", {"DIR/scene.json", "--object", "ball"}, "/objects/1: object \"ball\" is not a mesh"},
+        BadBake{"SceneWithoutObject", {"DIR/scene.json"}, "needs --object NAME"},
+        BadBake{"MissingUvSet", {"DIR/scene.json", "--object", "plane", "--uv-set", "1"}, "has no UV set 1"},
+        BadBake{"SizeZero", {"DIR/plane.obj", "--size", "0"}, "--size 0: each side must lie in [1, 16384]"},
+        BadBake{"SizeTooLarge", {"DIR/plane.obj", "--size", "64x16385"}, "--size 64x16385: each side"},
+        BadBake{"NegativePadding", {"DIR/plane.obj", "--padding", "-1"}, "--padding -1: must lie in [0, 16384]"},
+        BadBake{"UnknownSpace", {"DIR/plane.obj", "--space", "screen"}, "--space screen"},
+        BadBake{"OutputSpaceSet", {"DIR/plane.obj", "--set", "output_space=2"}, "--space"},
+        BadBake{"MissingModel", {"DIR/none.glb"}, "none.glb"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vosh::render::test
