@@ -22,6 +22,30 @@ Color checker_color(const ShaderDesc& desc, const RenderState* state) {
     return odd ? desc.color2 : desc.color;
 }
 
+// Bilinear between the four texels around (u, v), wrapping at every edge:
+// v = 0 is the bottom row, as texture coordinates count.
+Color texture_color(const ShaderDesc& desc, const RenderState* state) {
+    const Image& image = desc.image;
+    const Vector* t = static_cast<const Vector*>(state->texture_coord_list);
+    const double u = t ? t->x : 0, v = t ? t->y : 0;
+    if (!std::isfinite(u) || !std::isfinite(v)) return Color{0, 0, 0, 1};
+    const double x = (u - std::floor(u)) * image.width - 0.5;
+    const double y = (1 - (v - std::floor(v))) * image.height - 0.5;
+    const double x0 = std::floor(x), y0 = std::floor(y);
+    const double fx = x - x0, fy = y - y0;
+    auto wrap = [](double i, int n) { return static_cast<size_t>(i < 0 ? i + n : i >= n ? i - n : i); };
+    const size_t cols[2] = {wrap(x0, image.width), wrap(x0 + 1, image.width)};
+    const size_t rows[2] = {wrap(y0, image.height), wrap(y0 + 1, image.height)};
+    const double weight[2][2] = {{(1 - fx) * (1 - fy), fx * (1 - fy)}, {(1 - fx) * fy, fx * fy}};
+    double sum[4] = {0, 0, 0, 0};
+    for (int j = 0; j < 2; ++j)
+        for (int i = 0; i < 2; ++i) {
+            const float* p = &image.rgba[(rows[j] * size_t(image.width) + cols[i]) * 4];
+            for (int c = 0; c < 4; ++c) sum[c] += weight[j][i] * p[c];
+        }
+    return Color{float(sum[0]), float(sum[1]), float(sum[2]), float(sum[3])};
+}
+
 }  // namespace
 
 Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
@@ -121,6 +145,9 @@ bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
             return true;
         case ShaderKind::checker:
             *result = checker_color(*shader.desc, state);
+            return true;
+        case ShaderKind::texture:
+            *result = texture_color(*shader.desc, state);
             return true;
         case ShaderKind::normal_color: {
             // Components as they stand: a bent normal the occlusion shader

@@ -1,5 +1,5 @@
-// Image files: rendered output (PNG or OpenEXR by extension) and
-// latitude-longitude environment maps (OpenEXR).
+// Image files: rendered output (PNG or OpenEXR by extension),
+// latitude-longitude environment maps (OpenEXR) and textures (either).
 #pragma once
 
 #include <atomic>
@@ -36,6 +36,11 @@ struct PngEncoding {
 // `png` changes the PNG encoding from the render's.
 bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
                         const std::atomic<bool>* abandon = nullptr, PngEncoding png = {});
+
+// Reads a PNG file of any bit depth and colour type into RGBA (grey
+// spread to r, g, b; alpha 1 when absent), each value as stored, scaled to
+// [0, 1]: no transfer curve is undone, since a PNG may hold colour or data.
+bool read_png_rgba(const std::string& path, Image& out, std::string& error);
 
 // Reads an OpenEXR file with R, G, B (FLOAT or HALF; A optional, 1 when
 // absent). Errors are reported, never thrown.

@@ -37,7 +37,7 @@ struct LightDesc {
     Color color{1, 1, 1, 1};
 };
 
-enum class ShaderKind { occlusion, constant, checker, normal_color };
+enum class ShaderKind { occlusion, constant, checker, normal_color, texture };
 
 // One parameter of an occlusion shader fed by another shader.
 struct Connection {
@@ -57,6 +57,9 @@ struct ShaderDesc {
     Color color{1, 1, 1, 1};
     Color color2{0, 0, 0, 1};
     double scale = 1;
+    // texture: the file as given and its image, colour linear
+    std::string file;
+    Image image;
 };
 
 struct MaterialDesc {

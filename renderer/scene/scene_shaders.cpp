@@ -1,5 +1,6 @@
 #include "renderer/scene/scene_sections.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "renderer/host/tags.h"
@@ -65,6 +66,54 @@ bool parse_occlusion_params(const json& params, const std::string& path,
     }
     std::string problem;
     if (!validate_for_render(decl, shader.block.data(), problem)) return fail(error, path, problem);
+    return true;
+}
+
+void decode_srgb(Image& image) {
+    for (size_t i = 0; i < image.rgba.size(); ++i) {
+        if (i % 4 == 3) continue;  // alpha is linear
+        float& v = image.rgba[i];
+        v = v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
+    }
+}
+
+// The image is read with the scene, so a missing or broken file is the
+// scene's error rather than a black object.
+bool parse_texture_params(const json& params, const std::string& path, const std::string& base_dir,
+                          ShaderDesc& shader, std::string& error) {
+    if (params.is_null()) return fail(error, json_child(path, "file"), "missing");
+    std::string encoding;
+    if (!expect_object(params, path, error) || !only_keys(params, path, {"file", "encoding"}, error) ||
+        !read_string(params, "file", path, true, shader.file, error) ||
+        !read_string(params, "encoding", path, false, encoding, error))
+        return false;
+    const std::string where = json_child(path, "file");
+    const std::string encoding_path = json_child(path, "encoding");
+    const std::string file = resolve_path(base_dir, shader.file);
+    const ImageFormat format = image_format_of(file);
+    std::string problem;
+    if (format == ImageFormat::png) {
+        if (encoding.empty()) encoding = "srgb";
+        if (encoding != "srgb" && encoding != "linear")
+            return fail(error, encoding_path, "expected \"srgb\" or \"linear\", got \"" + encoding + "\"");
+        if (!read_png_rgba(file, shader.image, problem)) return fail(error, where, problem);
+        if (encoding == "srgb") decode_srgb(shader.image);
+        return true;
+    }
+    if (format != ImageFormat::exr)
+        return fail(error, where, "\"" + shader.file + "\" is neither .png nor .exr");
+    if (!encoding.empty() && encoding != "linear")
+        return fail(error, encoding_path, "an OpenEXR image is linear already");
+    if (!read_exr_rgba(file, shader.image, problem)) return fail(error, where, problem);
+    const std::vector<float>& v = shader.image.rgba;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (std::isfinite(v[i])) continue;
+        const size_t pixel = i / 4;
+        return fail(error, where,
+                    "\"" + shader.file + "\" has a value that is not a finite number at pixel (" +
+                        std::to_string(pixel % size_t(shader.image.width)) + ", " +
+                        std::to_string(pixel / size_t(shader.image.width)) + ")");
+    }
     return true;
 }
 
@@ -142,6 +191,9 @@ bool parse_shaders(const json& doc, const ShaderDeclaration& decl, Scene& scene,
             } else if (shader.kind == ShaderKind::constant) {
                 return fail(error, json_child(ppath, "color"), "missing");
             }
+        } else if (type == "texture") {
+            shader.kind = ShaderKind::texture;
+            if (!parse_texture_params(params, ppath, scene.base_dir, shader, error)) return false;
         } else if (type == "normal_color") {
             shader.kind = ShaderKind::normal_color;
             if (!params.is_null() && !expect_object(params, ppath, error)) return false;
@@ -151,7 +203,7 @@ bool parse_shaders(const json& doc, const ShaderDeclaration& decl, Scene& scene,
         } else {
             return fail(error, json_child(path, "type"),
                         "unknown shader type \"" + type + "\" (expected " + decl.name +
-                            ", constant, checker or normal_color)");
+                            ", constant, checker, normal_color or texture)");
         }
         scene.shaders.push_back(std::move(shader));
     }

@@ -86,6 +86,28 @@ std::string binary_junk() {
 
 const json sky_image = {{"image", "sky.exr"}};
 
+// Every surface textured with `file`, written by `write` (if any) first.
+void use_texture(json& s, const std::string& dir, const std::string& file,
+                 const std::function<void(const std::string&)>& write, json params = json::object()) {
+    if (write) write(dir + "/" + file);
+    params["file"] = file;
+    s["shaders"]["tex"] = {{"type", "texture"}, {"params", params}};
+    s["materials"]["m"]["shader"] = "tex";
+}
+
+void write_texture(const std::string& path, float value) {
+    Image image{3, 2, std::vector<float>(3 * 2 * 4, 0.5f)};
+    image.rgba[4] = value;
+    std::string error;
+    EXPECT_TRUE(write_image_atomic(image, path, error)) << error;
+}
+
+void write_truncated(const std::string& path) {
+    write_texture(path, 1);
+    const std::string bytes = read_file(path);
+    write_text(path, bytes.substr(0, bytes.size() / 2));
+}
+
 using Spoil = std::function<void(json& scene, const std::string& dir)>;
 
 struct Hostile {
@@ -204,6 +226,28 @@ const Hostile hostile_inputs[] = {
     {"environment_infinite_pixel", {}, [](json& s, auto& d) { write_environment(d, INFINITY); s["environment"] = sky_image; },
      {"/environment/image", "pixel (1, 0)"}},
     {"environment_huge_but_finite", {}, [](json& s, auto& d) { write_environment(d, 3e38f); s["environment"] = sky_image; }, {}},
+
+    // --- texture images
+    {"texture_png", {}, [](json& s, auto& d) { use_texture(s, d, "t.png", [](auto& p) { write_texture(p, 1); }); }, {}},
+    {"texture_exr", {}, [](json& s, auto& d) { use_texture(s, d, "t.exr", [](auto& p) { write_texture(p, 3e38f); }); }, {}},
+    {"texture_missing", {}, [](json& s, auto& d) { use_texture(s, d, "none.png", nullptr); },
+     {"/shaders/tex/params/file", "none.png", "No such file"}},
+    {"texture_truncated_png", {}, [](json& s, auto& d) { use_texture(s, d, "t.png", write_truncated); },
+     {"/shaders/tex/params/file", "t.png", "cannot read PNG"}},
+    {"texture_junk_named_png", {}, [](json& s, auto& d) { use_texture(s, d, "t.png", [](auto& p) { write_text(p, binary_junk()); }); },
+     {"/shaders/tex/params/file", "t.png", "not a PNG file"}},
+    {"texture_truncated_exr", {}, [](json& s, auto& d) { use_texture(s, d, "t.exr", write_truncated); },
+     {"/shaders/tex/params/file", "t.exr"}},
+    {"texture_nan_texel", {}, [](json& s, auto& d) { use_texture(s, d, "t.exr", [](auto& p) { write_texture(p, NAN); }); },
+     {"/shaders/tex/params/file", "not a finite number at pixel (1, 0)"}},
+    {"texture_unknown_format", {}, [](json& s, auto& d) { use_texture(s, d, "t.jpg", [](auto& p) { write_text(p, "jpeg"); }); },
+     {"/shaders/tex/params/file", "neither .png nor .exr"}},
+    {"texture_without_file", {}, [](json& s, auto&) { s["shaders"]["tex"] = {{"type", "texture"}}; s["materials"]["m"]["shader"] = "tex"; },
+     {"/shaders/tex/params/file", "missing"}},
+    {"texture_unknown_encoding", {}, [](json& s, auto& d) { use_texture(s, d, "t.png", [](auto& p) { write_texture(p, 1); }, {{"encoding", "gamma"}}); },
+     {"/shaders/tex/params/encoding", "\"gamma\""}},
+    {"texture_exr_as_srgb", {}, [](json& s, auto& d) { use_texture(s, d, "t.exr", [](auto& p) { write_texture(p, 1); }, {{"encoding", "srgb"}}); },
+     {"/shaders/tex/params/encoding", "linear already"}},
 };
 
 void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
