@@ -66,10 +66,11 @@ struct RenderOutcome {
     Image image;
 };
 
-RenderOutcome render(const Scene& scene, int threads) {
+RenderOutcome render(const Scene& scene, int threads, int samples_per_pixel = 0) {
     RenderSettings settings;
     settings.module_path = VOSH_MODULE_PATH;
     settings.threads = threads;
+    settings.samples_per_pixel = samples_per_pixel;
     RenderOutcome out;
     RenderStats stats;
     std::string error;
@@ -321,7 +322,23 @@ void random_point(uint32_t index, uint32_t seed, double out[2]) {
 
 constexpr int noise_resolution = 128;
 
-void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
+// The exact value a pixel should read: at its centre for one camera sample,
+// else averaged over the pixel (the camera samples spread over it).
+double floor_reference(int px, int py, int camera_samples) {
+    const auto at = [&](double fx, double fz) {
+        const double x = ((px + fx) / noise_resolution * 2 - 1) * floor_view_width / 2;
+        const double z = ((py + fz) / noise_resolution * 2 - 1) * floor_view_width / 2;
+        return floor_under_sphere_fraction(x, z);
+    };
+    if (camera_samples <= 1) return at(0.5, 0.5);
+    double sum = 0;
+    constexpr int sub = 8;
+    for (int i = 0; i < sub; ++i)
+        for (int j = 0; j < sub; ++j) sum += at((i + 0.5) / sub, (j + 0.5) / sub);
+    return sum / (sub * sub);
+}
+
+void bench_noise(benchmark::State& state, bool random_pairs, int directions, int camera_samples) {
     Scene scene;
     std::string error;
     if (!render::parse_scene(floor_under_sphere_scene(noise_resolution, directions), "floor scene", ".",
@@ -331,7 +348,7 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
     double rms = 0, bias = 0, rms_relative_se = 0;
     int pixels = 0;
     for (auto _ : state) {
-        const RenderOutcome r = render(scene, 2);
+        const RenderOutcome r = render(scene, 2, camera_samples);
         state.SetIterationTime(r.seconds);
         double squares = 0, fourth_powers = 0, signed_sum = 0;
         pixels = 0;
@@ -339,9 +356,7 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
             for (int px = 0; px < noise_resolution; ++px) {
                 const float value = r.image.rgba[(static_cast<size_t>(py) * noise_resolution + px) * 4];
                 if (value < 0) continue;  // the sphere itself
-                const double x = ((px + 0.5) / noise_resolution * 2 - 1) * floor_view_width / 2;
-                const double z = ((py + 0.5) / noise_resolution * 2 - 1) * floor_view_width / 2;
-                const double error_here = value - floor_under_sphere_fraction(x, z);
+                const double error_here = value - floor_reference(px, py, camera_samples);
                 squares += error_here * error_here;
                 fourth_powers += error_here * error_here * error_here * error_here;
                 signed_sum += error_here;
@@ -361,6 +376,7 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions) {
     state.counters["mean_error"] = bias;
     state.counters["floor_pixels"] = pixels;
     state.counters["directions"] = directions;
+    state.counters["camera_samples"] = camera_samples;
 }
 
 // One untimed render of a generated scene, for a profiler:
@@ -396,8 +412,15 @@ int main(int argc, char** argv) {
     for (size_t n : {size_t{10000}, size_t{50000}, size_t{200000}, size_t{1000000}, size_t{2000000}})
         add("scaling/triangles:" + std::to_string(n) + "/res:256/threads:2", bench_throughput, n, 256, 2);
     for (int directions : {16, 64, 256}) {
-        add("noise/sampler/directions:" + std::to_string(directions), bench_noise, false, directions);
-        add("noise/random/directions:" + std::to_string(directions), bench_noise, true, directions);
+        add("noise/sampler/directions:" + std::to_string(directions), bench_noise, false, directions, 1);
+        add("noise/random/directions:" + std::to_string(directions), bench_noise, true, directions, 1);
+    }
+    // One budget of 64 rays split over camera samples: the sampler stratifies
+    // the whole pixel, so the error should stay near that of 1 x 64.
+    for (const auto& [samples, directions] : {std::pair{16, 4}, std::pair{4, 16}}) {
+        const std::string split = "/spp:" + std::to_string(samples) + "/directions:" + std::to_string(directions);
+        add("noise/sampler" + split, bench_noise, false, directions, samples);
+        add("noise/random" + split, bench_noise, true, directions, samples);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -74,6 +75,7 @@ int run_cli(int argc, char** argv) {
     std::string scene_path, output = "occlusion.png", region_text;
     std::vector<std::string> assignments;
     int spp = 0;
+    int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool quiet = false;
     app.add_option("scene", scene_path, "scene file (default: scenes/demo.json)");
@@ -83,6 +85,7 @@ int run_cli(int argc, char** argv) {
                    "NAME=VALUE: set a parameter of every occlusion shader (repeatable)");
     app.add_option("--spp", spp, "camera samples per pixel (default: the scene's)");
     app.add_option("--threads", threads, "render threads")->capture_default_str();
+    app.add_option("--seed", seed, "sampler seed: another gives an independent render")->capture_default_str();
     app.add_option("--region", region_text, "X0,Y0,X1,Y1: render only these pixels (X1, Y1 exclusive)");
     app.add_flag("--quiet", quiet, "no progress bar and no summary");
     app.set_version_flag("--version", std::string("vosh-render ") + VOSH_RENDER_VERSION);
@@ -100,6 +103,9 @@ int run_cli(int argc, char** argv) {
     if (app.count("--spp") && (spp < 1 || spp > max_samples_per_pixel))
         return complain(exit_bad_input, "--spp " + std::to_string(spp) + ": must lie in [1, " +
                                             std::to_string(max_samples_per_pixel) + "]");
+    if (seed < 0 || seed > int64_t{UINT32_MAX})
+        return complain(exit_bad_input, "--seed " + std::to_string(seed) + ": must lie in [0, " +
+                                            std::to_string(UINT32_MAX) + "]");
     if (image_format_of(output) == ImageFormat::unknown)
         return complain(exit_bad_input, "-o " + output + ": the name must end in .png or .exr");
     RenderSettings settings;
@@ -131,6 +137,7 @@ int run_cli(int argc, char** argv) {
 
     settings.threads = threads;
     settings.samples_per_pixel = spp;
+    settings.seed = static_cast<uint32_t>(seed);
     settings.progress = !quiet && isatty(STDERR_FILENO);
     settings.stop = &stop_requested;
     Image image;

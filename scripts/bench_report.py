@@ -159,11 +159,13 @@ def renderer_report(path):
         print()
         print("### Noise against cost (floor under a sphere, RMS error against the closed form)")
         print()
-        print("| directions | sampler RMS | random RMS | sampler / random (± 2 standard errors) | sampler render ms | random render ms |")
+        print("| camera samples x directions | sampler RMS | random RMS | sampler / random (± 2 standard errors) | sampler render ms | random render ms |")
         print("|---|---|---|---|---|---|")
-        for d in (16, 64, 256):
-            s = f"noise/sampler/directions:{d}/iterations:1/manual_time"
-            r = f"noise/random/directions:{d}/iterations:1/manual_time"
+        splits = [(1, d, f"directions:{d}") for d in (16, 64, 256)]
+        splits += [(k, n, f"spp:{k}/directions:{n}") for k, n in ((16, 4), (4, 16))]
+        for k, d, key in splits:
+            s = f"noise/sampler/{key}/iterations:1/manual_time"
+            r = f"noise/random/{key}/iterations:1/manual_time"
             if s not in grouped or r not in grouped:
                 continue
             srms, rrms = med(counter(s, "rms_error")), med(counter(r, "rms_error"))
@@ -171,7 +173,7 @@ def renderer_report(path):
             q = srms / rrms
             st = [b["real_time"] for b in grouped[s]]
             rt = [b["real_time"] for b in grouped[r]]
-            print(f"| {d} | {srms:.5f} | {rrms:.5f} | {q:.3f} ({q * (1 - 2 * se):.3f}..{q * (1 + 2 * se):.3f}) | "
+            print(f"| {k} x {d} | {srms:.5f} | {rrms:.5f} | {q:.3f} ({q * (1 - 2 * se):.3f}..{q * (1 + 2 * se):.3f}) | "
                   f"{spread(st, ns)} | {spread(rt, ns)} |")
     print()
 

@@ -1,10 +1,11 @@
 #include "renderer/host/host_context.h"
 
+#include "renderer/trace/sampler.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "renderer/trace/sampler.h"
 
 namespace vosh::render {
 
@@ -37,26 +38,34 @@ ThreadContext::ThreadContext(int max_depth, CameraRecord* camera, RenderOptions*
     }
 }
 
-void ThreadContext::begin_sample(uint32_t x, uint32_t y, uint32_t sample) {
-    x_ = x;
-    y_ = y;
-    sample_ = sample;
+void ThreadContext::begin_sample(uint32_t cell_x, uint32_t cell_y, uint32_t sample, uint32_t samples,
+                                 uint32_t seed) {
+    x_ = cell_x;
+    y_ = cell_y;
+    samples_ = samples > 0 ? samples : 1;
+    sample_ = sample < samples_ ? sample : samples_ - 1;
+    seed_ = seed;
     call_index_ = 0;
     sequences_.clear();
     for (Entry& e : store_) e.present = false;
 }
 
-uint32_t ThreadContext::next_call_seed() { return sampler_seed(x_, y_, sample_, call_index_++); }
+ThreadContext::Sequence ThreadContext::next_sequence(uint32_t count) {
+    Sequence s;
+    s.seed = cell_seed(x_, y_, call_index_++, seed_);
+    // Wraps beyond 2^32 points per cell, where the sequence repeats.
+    s.first = sample_ * count;
+    return s;
+}
 
-uint32_t ThreadContext::sequence_seed(const int32_t* counter) {
-    for (auto& [where, seed] : sequences_) {
+const ThreadContext::Sequence& ThreadContext::sequence(const int32_t* counter, uint32_t count) {
+    for (auto& [where, seq] : sequences_) {
         if (where != counter) continue;
-        if (*counter == 0) seed = next_call_seed();
-        return seed;
+        if (*counter == 0) seq = next_sequence(count);
+        return seq;
     }
-    const uint32_t seed = next_call_seed();
-    sequences_.emplace_back(counter, seed);
-    return seed;
+    sequences_.emplace_back(counter, next_sequence(count));
+    return sequences_.back().second;
 }
 
 void* ThreadContext::shader_state_get(const char* key, int32_t* size) {

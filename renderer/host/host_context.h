@@ -93,14 +93,21 @@ public:
     HostState& state_at(int depth) { return *states_[static_cast<size_t>(depth)]; }
     int max_depth() const { return max_depth_; }
 
-    // Starts one camera sample of pixel (x, y): fresh seeds, empty shader state.
-    void begin_sample(uint32_t x, uint32_t y, uint32_t sample);
+    // Starts sample `sample` of `samples` of cell (x, y) (a pixel, or a texel
+    // of a bake) in a render seeded with `seed`: empty shader state, and the
+    // shading calls count from 0 again.
+    void begin_sample(uint32_t cell_x, uint32_t cell_y, uint32_t sample, uint32_t samples, uint32_t seed);
 
-    // Seed of the sampling sequence whose counter lives at `counter`; a
-    // counter at 0 starts the next shading call's sequence.
-    uint32_t sequence_seed(const int32_t* counter);
+    // One shading call's sequence and where this sample's points start in it.
+    struct Sequence {
+        uint32_t seed = 0;
+        uint32_t first = 0;  // sample s of a call with n points starts at s n
+    };
+    // The sequence whose counter lives at `counter`, for `count` points per
+    // sample; a counter at 0 starts the next shading call's sequence.
+    const Sequence& sequence(const int32_t* counter, uint32_t count);
     // A fresh sequence for the host's own sampling (final gather).
-    uint32_t next_call_seed();
+    Sequence next_sequence(uint32_t count);
 
     void* shader_state_get(const char* key, int32_t* size);
     void shader_state_set(const char* key, const void* value, int32_t size);
@@ -119,8 +126,8 @@ public:
 private:
     int max_depth_;
     std::vector<std::unique_ptr<HostState>> states_;
-    uint32_t x_ = 0, y_ = 0, sample_ = 0, call_index_ = 0;
-    std::vector<std::pair<const int32_t*, uint32_t>> sequences_;
+    uint32_t x_ = 0, y_ = 0, sample_ = 0, samples_ = 1, seed_ = 0, call_index_ = 0;
+    std::vector<std::pair<const int32_t*, Sequence>> sequences_;
     struct Entry {
         std::string key;
         std::vector<unsigned char> value;

@@ -161,12 +161,12 @@ int32_t mi_sample(double* sample, int32_t* counter, RenderState* state, uint32_t
     if (!sample || !counter || !state || !count || dimension == 0) return 0;
     if (*counter < 0 || static_cast<uint32_t>(*counter) >= *count) return 0;
     ThreadContext& thread = *host_state(state).thread;
-    const uint32_t seed = thread.sequence_seed(counter);
-    const uint32_t index = static_cast<uint32_t>(*counter);
+    const ThreadContext::Sequence& seq = thread.sequence(counter, *count);
+    const uint32_t index = seq.first + static_cast<uint32_t>(*counter);
     // Pairs of dimensions beyond the first come from sequences of their own.
     for (uint32_t d = 0; d < dimension; d += 2) {
         double pair[2];
-        const uint32_t pair_seed = d == 0 ? seed : sampler_seed(seed, d, 0, 0x9e3779b9u);
+        const uint32_t pair_seed = d == 0 ? seq.seed : sampler_seed(seq.seed, d, 0, 0x9e3779b9u);
         if (render_hooks.sample_point)
             render_hooks.sample_point(index, pair_seed, pair);
         else
@@ -291,12 +291,12 @@ int32_t mi_compute_avg_radiance(Color* result, RenderState* state, char face,
     if (ctx.options.gather_falloff_stop > 0) stop = std::fmin(stop, ctx.options.gather_falloff_stop);
     Vec3 t, b;
     orthonormal_basis(n, t, b);
-    const uint32_t seed = s.thread->next_call_seed();
+    const ThreadContext::Sequence seq = s.thread->next_sequence(static_cast<uint32_t>(rays));
     const Vec3 p = to_vec3(state->hit_point);
     double sum[3] = {0, 0, 0};
     for (int32_t i = 0; i < rays; ++i) {
         double u[2];
-        sobol_owen_2d(static_cast<uint32_t>(i), seed, u);
+        sobol_owen_2d(seq.first + static_cast<uint32_t>(i), seq.seed, u);
         // Cosine-weighted: the plain average of the radiance is the answer.
         const double r = std::sqrt(u[0]), phi = 2 * M_PI * u[1];
         const Vec3 d = normalize(t * (r * std::cos(phi)) + b * (r * std::sin(phi)) +

@@ -13,14 +13,13 @@ namespace vosh::render {
 namespace {
 
 constexpr int tile_size = 16;
-// Sequence index of the camera's pixel jitter; shading calls count from 0.
-constexpr uint32_t pixel_jitter_call = 0xffffffffu;
-
-Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sample, int spp) {
+Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sample, int spp,
+                    uint32_t seed) {
     RenderContext& ctx = context();
-    thread.begin_sample(px, py, sample);
-    double jitter[2] = {0.5, 0.5};
-    if (spp > 1) sobol_owen_2d(sample, sampler_seed(px, py, 0, pixel_jitter_call), jitter);
+    const uint32_t samples = static_cast<uint32_t>(spp);
+    thread.begin_sample(px, py, sample, samples, seed);
+    double jitter[2];
+    cell_position(px, py, sample, samples, seed, jitter);
     Vec3 origin, direction;
     camera_ray(ctx.camera, px + jitter[0], py + jitter[1], origin, direction);
     HostState& eye = thread.state_at(0);
@@ -43,7 +42,7 @@ Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sa
 
 // The pixels of one tile, each the average of its camera samples.
 bool render_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, const Region& area,
-                 int spp, Image& image) {
+                 int spp, uint32_t seed, Image& image) {
     for (int y = tile.y0; y < tile.y1; ++y)
         for (int x = tile.x0; x < tile.x1; ++x) {
             double sum[4] = {0, 0, 0, 0};
@@ -51,7 +50,7 @@ bool render_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, 
                 // One camera sample is the longest a stop waits for.
                 if (stop_requested(stop)) return false;
                 const Color c = render_sample(thread, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
-                                              static_cast<uint32_t>(s), spp);
+                                              static_cast<uint32_t>(s), spp, seed);
                 sum[0] += c.r;
                 sum[1] += c.g;
                 sum[2] += c.b;
@@ -101,7 +100,7 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     const bool finished = run_tiles(
         tiles, run,
         [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-            return render_tile(thread, tile, stop, area, spp, image);
+            return render_tile(thread, tile, stop, area, spp, settings.seed, image);
         },
         run_stats);
     stats.leaked_blocks = close_session(session).leaked_blocks;

@@ -25,6 +25,7 @@ struct RenderSettings {
     std::string module_path;
     int threads = 1;
     int samples_per_pixel = 0;  // 0: the scene's
+    uint32_t seed = 0;  // another seed gives an independent render of the same scene
     bool has_region = false;
     Region region;
     bool progress = false;  // a progress bar on standard error

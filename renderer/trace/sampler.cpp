@@ -58,12 +58,25 @@ double to_unit(uint32_t x) { return static_cast<double>(x >> 8) * (1.0 / 1677721
 
 }  // namespace
 
-uint32_t sampler_seed(uint32_t pixel_x, uint32_t pixel_y, uint32_t pixel_sample,
-                      uint32_t call_index) {
-    uint32_t h = mix32(pixel_x ^ 0x3c6ef372u);
-    h = hash_combine(h, pixel_y);
-    h = hash_combine(h, pixel_sample);
-    return hash_combine(h, call_index);
+uint32_t sampler_seed(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    uint32_t h = mix32(a ^ 0x3c6ef372u);
+    h = hash_combine(h, b);
+    h = hash_combine(h, c);
+    return hash_combine(h, d);
+}
+
+uint32_t cell_seed(uint32_t cell_x, uint32_t cell_y, uint32_t call_index, uint32_t seed) {
+    return sampler_seed(cell_x, cell_y, call_index, seed ^ 0xa511e9b3u);
+}
+
+void cell_position(uint32_t cell_x, uint32_t cell_y, uint32_t sample, uint32_t samples, uint32_t seed,
+                   double out[2]) {
+    if (samples <= 1) {
+        out[0] = out[1] = 0.5;
+        return;
+    }
+    // A call index of its own, apart from the shading calls counting from 0.
+    sobol_owen_2d(sample, cell_seed(cell_x, cell_y, 0xffffffffu, seed), out);
 }
 
 // A nested uniform scramble of a digit string is

@@ -85,6 +85,18 @@ const BadInput bad_inputs[] = {
          args.push_back("0");
      },
      {"--threads 0"}},
+    {"negative_seed",
+     [](json&, std::vector<std::string>& args, const auto&) {
+         args.push_back("--seed");
+         args.push_back("-1");
+     },
+     {"--seed -1"}},
+    {"seed_beyond_32_bits",
+     [](json&, std::vector<std::string>& args, const auto&) {
+         args.push_back("--seed");
+         args.push_back("4294967296");
+     },
+     {"--seed 4294967296"}},
     {"unknown_set_parameter",
      [](json&, std::vector<std::string>& args, const auto&) {
          args.push_back("--set");
