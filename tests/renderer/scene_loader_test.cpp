@@ -290,7 +290,7 @@ const Refusal refusals[] = {
      "s.json: /shaders/occ/params: samples = 2000000 would not finish (the limit is 1000000)"},
     {"shader_type_unknown", [](json& s) { s["shaders"]["red"]["type"] = "phong"; },
      "s.json: /shaders/red/type: unknown shader type \"phong\" (expected vosh_occlusion, constant, "
-     "checker or normal_color)"},
+     "checker, normal_color or texture)"},
     {"material_without_its_shader", [](json& s) { s["materials"]["m"]["shader"] = "nope"; },
      "s.json: /materials/m/shader: no shader named \"nope\""},
     {"opacity_above_one", [](json& s) { s["materials"]["glass"]["opacity"] = 1.5; },
@@ -320,7 +320,7 @@ const Refusal refusals[] = {
      "s.json: /objects/1/smooth_offset: expected true or false, got 0"},
     {"smooth_offset_on_a_sphere", [](json& s) { s["objects"][1]["smooth_offset"] = false; },
      "s.json: /objects/1/smooth_offset: unknown key \"smooth_offset\" (expected one of: shape, center, "
-     "radius, material, transform, label)"},
+     "radius, material, transform, label, name)"},
 };
 
 TEST(SceneLoader, RefusesWithOneLineNamingFileAndPath) {
