@@ -9,16 +9,6 @@ namespace vosh::render {
 
 namespace {
 
-// Sequence index of the in-texel positions; the render uses the same one
-// for its in-pixel positions, so a texel's points are stratified as a
-// pixel's camera samples are.
-constexpr uint32_t cell_position_call = 0xffffffffu;
-
-void texel_position(uint32_t x, uint32_t y, uint32_t sample, int samples, double out[2]) {
-    out[0] = out[1] = 0.5;
-    if (samples > 1) sobol_owen_2d(sample, sampler_seed(x, y, 0, cell_position_call), out);
-}
-
 Vec3 corner_position(const ObjectDesc& o, uint32_t vertex) {
     const Vec3 p = o.mesh.positions[vertex];
     return o.has_transform ? transform_point(o.transform, p) : p;
@@ -56,13 +46,16 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
     const ObjectDesc& o = *target.desc;
     double sum[4] = {0, 0, 0, 0};
     const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
-    for (int s = 0; s < target.samples; ++s) {
+    const auto samples = static_cast<uint32_t>(target.samples);
+    for (uint32_t s = 0; s < samples; ++s) {
+        // A texel is sampled as a render samples a pixel: the same in-cell
+        // positions, and its points share the stratified direction sets.
         double at[2];
-        texel_position(ux, uy, static_cast<uint32_t>(s), target.samples, at);
+        cell_position(ux, uy, s, samples, target.seed, at);
         const SurfacePoint point = locate_in_texel(scratch, {x + at[0], y + at[1]});
         SurfaceHit hit;
         if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
-        thread.begin_sample(ux, uy, static_cast<uint32_t>(s));
+        thread.begin_sample(ux, uy, s, samples, target.seed);
         Vec3 world[3];
         TexelXY texel[3];
         for (int k = 0; k < 3; ++k) {

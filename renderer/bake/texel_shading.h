@@ -19,6 +19,7 @@ struct BakeTarget {
     const std::vector<Vec3>* uvs = nullptr;  // the UV set baked, per vertex
     int width = 0, height = 0;
     int samples = 1;  // points per texel
+    uint32_t seed = 0;  // the sampler's, as a render's --seed
     // The shader's result is a world-space bent normal that the host turns
     // into `space`; otherwise it is stored as it comes.
     bool bent = false;
