@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -109,6 +110,7 @@ int run_bake_cli(int argc, char** argv) {
                 normal_y = "up";
     std::vector<std::string> assignments;
     int padding = 16, spp = 4, uv_set = 0, depth = 8;
+    int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool quiet = false;
     app.add_option("input", input, "scene (.json) or model file (.obj, .gltf, .glb, .ply, ...)")->required();
@@ -125,6 +127,7 @@ int run_bake_cli(int argc, char** argv) {
     app.add_option("--background", background_text, "r,g,b,a beyond the padding (default 0,0,0,0)");
     app.add_option("--set", assignments, "NAME=VALUE: set a parameter of every occlusion shader (repeatable)");
     app.add_option("--threads", threads, "bake threads")->capture_default_str();
+    app.add_option("--seed", seed, "sampler seed: another gives an independent bake")->capture_default_str();
     app.add_flag("--quiet", quiet, "no progress bar and no summary");
     try {
         app.parse(argc, argv);
@@ -147,6 +150,10 @@ int run_bake_cli(int argc, char** argv) {
     if (threads < 1 || threads > max_threads)
         return complain(exit_bad_input, "--threads " + std::to_string(threads) + ": must lie in [1, " +
                                             std::to_string(max_threads) + "]");
+    if (seed < 0 || seed > int64_t{UINT32_MAX})
+        return complain(exit_bad_input, "--seed " + std::to_string(seed) + ": must lie in [0, " +
+                                            std::to_string(UINT32_MAX) + "]");
+    settings.seed = static_cast<uint32_t>(seed);
     if (space == "tangent")
         settings.space = BakeSpace::tangent;
     else if (space == "object")

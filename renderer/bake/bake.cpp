@@ -70,6 +70,7 @@ bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSe
     target.width = settings.width;
     target.height = settings.height;
     target.samples = settings.samples;
+    target.seed = settings.seed;
     target.bent = bakes_bent_normals(scene, decl, settings.object);
     target.space = settings.space;
     std::vector<TangentFrame> frames;

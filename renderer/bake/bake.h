@@ -23,6 +23,7 @@ struct BakeSettings {
     int width = 1024, height = 1024;
     int padding = 16;  // texels of gutter around every island
     int samples = 4;   // points per texel
+    uint32_t seed = 0;  // another seed gives an independent bake
     Color background{0, 0, 0, 0};
     // Bent normals: the space, and how the vectors are stored.
     BakeSpace space = BakeSpace::tangent;

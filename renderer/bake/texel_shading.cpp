@@ -46,14 +46,16 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
     const ObjectDesc& o = *target.desc;
     double sum[4] = {0, 0, 0, 0};
     const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
-    for (int s = 0; s < target.samples; ++s) {
+    const auto samples = static_cast<uint32_t>(target.samples);
+    for (uint32_t s = 0; s < samples; ++s) {
+        // A texel is sampled as a render samples a pixel: the same in-cell
+        // positions, and its points share the stratified direction sets.
         double at[2];
-        // A texel's points are stratified as a pixel's camera samples are.
-        cell_position(ux, uy, static_cast<uint32_t>(s), static_cast<uint32_t>(target.samples), target.seed, at);
+        cell_position(ux, uy, s, samples, target.seed, at);
         const SurfacePoint point = locate_in_texel(scratch, {x + at[0], y + at[1]});
         SurfaceHit hit;
         if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
-        thread.begin_sample(ux, uy, static_cast<uint32_t>(s), static_cast<uint32_t>(target.samples), target.seed);
+        thread.begin_sample(ux, uy, s, samples, target.seed);
         Vec3 world[3];
         TexelXY texel[3];
         for (int k = 0; k < 3; ++k) {

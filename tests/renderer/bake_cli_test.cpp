@@ -2,6 +2,8 @@
 // holds, and the bad input it refuses with one line and nothing written.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -119,6 +121,44 @@ TEST(BakeCommand, BentNormalsInPngAndTheGreenConvention) {
                 EXPECT_EQ(t[3], 255u);
             }
     }
+}
+
+// Exit status of vosh-render run with `args` from the directory `dir`.
+int run_in(const std::string& dir, std::vector<std::string> args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        std::string exe = VOSH_RENDER_EXE;
+        std::vector<char*> argv{exe.data()};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Without -o the map is named after the object: the scene object's name, or
+// the model file's name without its extension.
+TEST(BakeCommand, OutputNamedAfterTheObject) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/rock.obj", plane_obj(0, 1));
+    write_text(dir + "/scene.json",
+               R"({"shaders": {"occ": {"type": "vosh_occlusion"}}, "materials": {"m": {"shader": "occ"}},
+                   "objects": [{"shape": "mesh", "file": "rock.obj", "material": "m", "name": "slab"}]})");
+    const std::vector<std::string> small = {"--size", "4", "--spp", "1", "--set", "samples=4", "--quiet"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), small.begin(), small.end());
+        return args;
+    };
+    EXPECT_EQ(run_in(dir, with({"bake", "rock.obj"})), 0);
+    EXPECT_TRUE(file_exists(dir + "/rock_ao.png"));
+    EXPECT_EQ(run_in(dir, with({"bake", "scene.json", "--object", "slab"})), 0);
+    EXPECT_TRUE(file_exists(dir + "/slab_ao.png"));
+    EXPECT_EQ(run_in(dir, with({"bake", "rock.obj", "--set", "bent_normals=on"})), 0);
+    EXPECT_TRUE(file_exists(dir + "/rock_bent.exr"));
 }
 
 struct BadBake {

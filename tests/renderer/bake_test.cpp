@@ -283,7 +283,7 @@ TEST(BakeBentNormals, TangentSpaceLeansAwayFromAWall) {
     EXPECT_GT(texel(baked.image, 8, 12)[1], near_wall[1] + 0.1);
 }
 
-TEST(BakeThreads, TheTextureDoesNotDependOnTheThreadCount) {
+TEST(BakeThreads, TheTextureDependsOnTheSeedNotTheThreadCount) {
     const std::string dir = scratch_dir();
     write_text(dir + "/floor.obj", quads_obj({floor_quad}));
     json doc = base_scene({{"type", "vosh_occlusion"}, {"params", fraction_params(16)}});
@@ -299,6 +299,10 @@ TEST(BakeThreads, TheTextureDoesNotDependOnTheThreadCount) {
     const Baked three = bake_in_process(doc, dir, "floor", settings);
     ASSERT_EQ(one.image.rgba.size(), static_cast<size_t>(40 * 24 * 4));
     EXPECT_TRUE(one.image.rgba == three.image.rgba);
+    // Another seed is another, independent bake.
+    settings.seed = 1;
+    const Baked reseeded = bake_in_process(doc, dir, "floor", settings);
+    EXPECT_FALSE(one.image.rgba == reseeded.image.rgba);
 }
 
 }  // namespace
