@@ -62,7 +62,7 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
         const SurfacePoint point = locate_in_texel(scratch, {x + at[0], y + at[1]});
         SurfaceHit hit;
         if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
-        thread.begin_sample(ux, uy, static_cast<uint32_t>(s));
+        thread.begin_sample(ux, uy, static_cast<uint32_t>(s), static_cast<uint32_t>(target.samples), 0);
         Vec3 world[3];
         TexelXY texel[3];
         for (int k = 0; k < 3; ++k) {

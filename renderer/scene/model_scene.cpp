@@ -1,6 +1,7 @@
 #include "renderer/scene/model_scene.h"
 
 #include "renderer/scene/mesh_loader.h"
+#include "renderer/scene/param_values.h"
 #include "renderer/scene/scene_loader.h"
 
 namespace vosh::render {
