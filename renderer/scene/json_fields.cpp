@@ -1,9 +1,25 @@
 #include "renderer/scene/json_fields.h"
 
+#include <cerrno>
 #include <cfloat>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <cmath>
 
 namespace vosh::render {
+
+bool read_json_text(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return true;
+}
 
 std::string json_child(const std::string& path, const std::string& key) {
     std::string escaped;

@@ -15,6 +15,9 @@ namespace vosh::render {
 using nlohmann::json;
 
 // "/objects/3" + "radius" -> "/objects/3/radius" (JSON pointer escaping).
+// The whole of a JSON file; false with "PATH: cannot open: reason".
+bool read_json_text(const std::string& path, std::string& text, std::string& error);
+
 std::string json_child(const std::string& path, const std::string& key);
 std::string json_child(const std::string& path, size_t index);
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "renderer/scene/json_duplicate_keys.h"
+#include "renderer/scene/json_fields.h"
 #include "renderer/scene/scene_sections.h"
 
 namespace vosh::render {
@@ -113,16 +114,11 @@ bool parse_scene_text(const std::string& text, const std::string& file, const st
 
 bool load_scene(const std::string& path, const ShaderDeclaration& decl, Scene& out,
                 std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!read_json_text(path, text, error)) return false;
     const size_t slash = path.find_last_of('/');
     const std::string base_dir = slash == std::string::npos ? "" : path.substr(0, slash);
-    return parse_scene_text(text.str(), path, base_dir, decl, out, error);
+    return parse_scene_text(text, path, base_dir, decl, out, error);
 }
 
 }  // namespace vosh::render

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "renderer/scene/json_duplicate_keys.h"
+#include "renderer/scene/json_fields.h"
 #include "renderer/scene/param_values.h"
 
 namespace vosh::render {
@@ -260,16 +261,11 @@ uint32_t param_type_size(ParamType type) {
 }
 
 bool load_declaration(const std::string& path, ShaderDeclaration& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!read_json_text(path, text, error)) return false;
     json doc;
     try {
-        doc = json::parse(text.str());
+        doc = json::parse(text);
     } catch (const json::exception& e) {
         // Drop the library's "[json.exception...] " tag; keep line and column.
         std::string what = e.what();
@@ -279,7 +275,7 @@ bool load_declaration(const std::string& path, ShaderDeclaration& out, std::stri
         error = path + ": not valid JSON: " + what;
         return false;
     }
-    if (std::string problem; !check_no_duplicate_keys(text.str(), problem)) {
+    if (std::string problem; !check_no_duplicate_keys(text, problem)) {
         error = path + ": " + problem;
         return false;
     }
