@@ -52,8 +52,11 @@ bool check_no_duplicate_keys(const std::string& text, std::string& error) {
             if (!expect_key) continue;
             expect_key = false;
             Level& level = levels.back();
-            // The parser already accepted the text, so the key decodes.
-            level.key = nlohmann::json::parse(text.substr(begin, i - begin + 1)).get<std::string>();
+            // The parser already accepted the text, so the key should decode;
+            // if it does not, compare it as written rather than throw.
+            const std::string quoted = text.substr(begin, i - begin + 1);
+            const nlohmann::json decoded = nlohmann::json::parse(quoted, nullptr, false);
+            level.key = decoded.is_string() ? decoded.get<std::string>() : quoted;
             const auto [first, fresh] = level.seen.emplace(level.key, start);
             if (!fresh) {
                 error = show(start) + ": " + path_of(levels, levels.size()) + ": duplicate key \"" +
@@ -83,6 +86,22 @@ bool check_no_duplicate_keys(const std::string& text, std::string& error) {
         }
     }
     return true;
+}
+
+bool check_no_nul_byte(const std::string& text, std::string& error) {
+    const size_t nul = text.find('\0');
+    if (nul == std::string::npos) return true;
+    Place at;
+    for (size_t i = 0; i < nul; ++i) {
+        if (text[i] == '\n') {
+            ++at.line;
+            at.column = 1;
+        } else {
+            ++at.column;
+        }
+    }
+    error = show(at) + ": malformed JSON: a NUL byte";
+    return false;
 }
 
 }  // namespace vosh::render

@@ -87,6 +87,10 @@ bool parse_scene_text(const std::string& text, const std::string& file, const st
                 std::to_string(max_json_depth) + " levels deep";
         return false;
     }
+    if (std::string problem; !check_no_nul_byte(text, problem)) {
+        error = file + ": " + problem;
+        return false;
+    }
     json doc;
     try {
         doc = json::parse(text);

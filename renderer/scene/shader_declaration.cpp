@@ -263,6 +263,10 @@ uint32_t param_type_size(ParamType type) {
 bool load_declaration(const std::string& path, ShaderDeclaration& out, std::string& error) {
     std::string text;
     if (!read_json_text(path, text, error)) return false;
+    if (std::string problem; !check_no_nul_byte(text, problem)) {
+        error = path + ": " + problem;
+        return false;
+    }
     json doc;
     try {
         doc = json::parse(text);
