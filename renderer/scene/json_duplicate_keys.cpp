@@ -88,20 +88,4 @@ bool check_no_duplicate_keys(const std::string& text, std::string& error) {
     return true;
 }
 
-bool check_no_nul_byte(const std::string& text, std::string& error) {
-    const size_t nul = text.find('\0');
-    if (nul == std::string::npos) return true;
-    Place at;
-    for (size_t i = 0; i < nul; ++i) {
-        if (text[i] == '\n') {
-            ++at.line;
-            at.column = 1;
-        } else {
-            ++at.column;
-        }
-    }
-    error = show(at) + ": malformed JSON: a NUL byte";
-    return false;
-}
-
 }  // namespace vosh::render

@@ -11,9 +11,5 @@ namespace vosh::render {
 // "line L, column C: <json path>: duplicate key ..." (the second one's place).
 bool check_no_duplicate_keys(const std::string& text, std::string& error);
 
-// The parser stops at a NUL byte as if the text ended there, so whatever
-// follows would pass unread. False on the first NUL, with `error` set to
-// "line L, column C: malformed JSON: a NUL byte".
-bool check_no_nul_byte(const std::string& text, std::string& error);
 
 }  // namespace vosh::render

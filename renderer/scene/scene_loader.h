@@ -22,8 +22,6 @@ constexpr double max_scene_coordinate = 1e12;
 // The same for a transformed sphere or disk, which is traced in its own
 // space: the scene carried there must stay within this.
 constexpr double max_object_space_coordinate = 1e16;
-// Deeper JSON nesting than any scene needs is refused before parsing.
-constexpr int max_json_depth = 64;
 
 // On failure `error` is one line: "<file>: <json path>: <problem>".
 bool load_scene(const std::string& path, const ShaderDeclaration& decl, Scene& out,

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "renderer/scene/json_duplicate_keys.h"
+#include "renderer/scene/json_document.h"
 #include "renderer/scene/json_fields.h"
 #include "renderer/scene/param_values.h"
 
@@ -263,26 +263,8 @@ uint32_t param_type_size(ParamType type) {
 bool load_declaration(const std::string& path, ShaderDeclaration& out, std::string& error) {
     std::string text;
     if (!read_json_text(path, text, error)) return false;
-    if (std::string problem; !check_no_nul_byte(text, problem)) {
-        error = path + ": " + problem;
-        return false;
-    }
     json doc;
-    try {
-        doc = json::parse(text);
-    } catch (const json::exception& e) {
-        // Drop the library's "[json.exception...] " tag; keep line and column.
-        std::string what = e.what();
-        const std::size_t tag_end = what.find("] ");
-        if (what.rfind("[json.exception", 0) == 0 && tag_end != std::string::npos)
-            what = what.substr(tag_end + 2);
-        error = path + ": not valid JSON: " + what;
-        return false;
-    }
-    if (std::string problem; !check_no_duplicate_keys(text, problem)) {
-        error = path + ": " + problem;
-        return false;
-    }
+    if (!parse_json_document(text, path, doc, error)) return false;
     ShaderDeclaration decl;
     std::string where, problem;
     if (!lay_out(doc, decl, where, problem)) {

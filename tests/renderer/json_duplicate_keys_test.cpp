@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "renderer/scene/json_document.h"
 #include "renderer/scene/json_duplicate_keys.h"
 
 namespace vosh::render {
@@ -40,20 +41,23 @@ TEST(DuplicateKeys, RefusedWithPathAndSecondPlace) {
 
 // The parser takes a NUL byte for the end of the text; what follows it, a
 // duplicate or an unterminated key included, must not pass unread or throw.
-TEST(NulByte, RefusedWithItsPlace) {
+TEST(JsonDocument, NulByteRefusedWithItsPlace) {
     const std::string after_value("{\"a\": 1}\0{\"a\": 2, \"a\": 3}", 24);
     const std::string in_a_key("{\n  \"gam\0ma\": 1}", 18);
     for (const std::string& text : {after_value, in_a_key}) {
+        nlohmann::json doc;
         std::string error;
-        EXPECT_FALSE(check_no_nul_byte(text, error));
+        EXPECT_FALSE(parse_json_document(text, "f.json", doc, error));
         EXPECT_NE(error.find("malformed JSON: a NUL byte"), std::string::npos) << error;
         std::string ignored;
         check_no_duplicate_keys(text, ignored);  // must not throw
     }
+    nlohmann::json doc;
     std::string error;
-    check_no_nul_byte(in_a_key, error);
-    EXPECT_EQ(error.rfind("line 2, column 7: ", 0), 0u) << error;
-    EXPECT_TRUE(check_no_nul_byte(R"({"a": "\u0000"})", error));
+    parse_json_document(in_a_key, "f.json", doc, error);
+    EXPECT_EQ(error, "f.json: line 2, column 7: malformed JSON: a NUL byte");
+    EXPECT_TRUE(parse_json_document(R"({"a": "\u0000"})", "f.json", doc, error)) << error;
+    EXPECT_EQ(doc["a"].get<std::string>(), std::string(1, '\0'));
 }
 
 }  // namespace

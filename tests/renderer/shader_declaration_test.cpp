@@ -335,7 +335,7 @@ TEST(LoadDeclaration, ReportsFilePathAndProblem) {
         {R"({"shader": "s", "parameters": []})", "/version"},
         {R"({"version": 1, "parameters": []})", "/shader"},
         {R"({"shader": "s", "version": 1, "parameters": {}})", "/parameters"},
-        {R"({"shader": "s", "version": 1, "parameters": [}})", "not valid JSON"},
+        {R"({"shader": "s", "version": 1, "parameters": [}})", "line 1, column 46: malformed JSON"},
         // A repeated key, reported where it appears the second time.
         {R"({"shader": "s", "version": 1, "parameters": [{"name": "a", "type": "scalar", "default": 1,
                                                          "default": 2}]})",
@@ -354,6 +354,10 @@ TEST(LoadDeclaration, ReportsFilePathAndProblem) {
     }
     ShaderDeclaration decl;
     std::string error;
+    // Nesting deep enough to exhaust the stack is refused before parsing.
+    TempDeclaration deep("{\"shader\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+    EXPECT_FALSE(load_declaration(deep.path, decl, error));
+    EXPECT_NE(error.find("line 1, column 75: nested more than 64 levels deep"), std::string::npos) << error;
     EXPECT_FALSE(load_declaration(testing::TempDir() + "no_such_declaration.json", decl, error));
     EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
