@@ -62,7 +62,7 @@ Baked bake_in_process(const json& doc, const std::string& dir, const std::string
     }
     if (bakes_bent_normals(scene, test_declaration(), settings.object))
         ask_for_world_normals(scene, test_declaration(), settings.object);
-    settings.module_path = VOSH_MODULE_FILE;
+    settings.module_path = VOSH_MODULE_PATH;
     if (!bake_object(scene, test_declaration(), settings, out.image, out.stats, error))
         ADD_FAILURE() << error;
     EXPECT_EQ(out.stats.leaked_blocks, 0u);

@@ -140,7 +140,7 @@ TEST(Interrupt, StopFlagEndsEveryThreadOfAnInProcessRender) {
     ASSERT_TRUE(parse_scene(slow_scene(), "slow", "", test_declaration(), scene, error)) << error;
     std::atomic<bool> stop{false};
     RenderSettings settings;
-    settings.module_path = VOSH_MODULE_FILE;
+    settings.module_path = VOSH_MODULE_PATH;
     settings.threads = 3;
     settings.stop = &stop;
     std::thread stopper([&] {

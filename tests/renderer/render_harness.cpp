@@ -18,7 +18,7 @@ namespace vosh::render::test {
 
 const ShaderDeclaration& test_declaration() {
     static ShaderDeclaration decl = [] {
-        std::string module = VOSH_MODULE_FILE;
+        std::string module = VOSH_MODULE_PATH;
         const std::string path = module.substr(0, module.find_last_of('/')) + "/vosh_occlusion.decl.json";
         ShaderDeclaration d;
         std::string error;
@@ -37,7 +37,7 @@ Image render_in_process(const nlohmann::json& scene_doc, RenderSettings settings
         ADD_FAILURE() << error;
         return image;
     }
-    settings.module_path = VOSH_MODULE_FILE;
+    settings.module_path = VOSH_MODULE_PATH;
     if (settings.threads < 1) settings.threads = 1;
     RenderStats stats;
     if (!render_scene(scene, test_declaration(), settings, image, stats, error)) ADD_FAILURE() << error;
