@@ -13,6 +13,7 @@
 
 #include "renderer/trace/camera.h"
 #include "renderer/trace/geometry.h"
+#include "fuzz/renderer_fuzz_support.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/scene/param_values.h"
 
@@ -20,25 +21,8 @@ namespace {
 
 using namespace vosh::render;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
-
-const ShaderDeclaration& declaration() {
-    static const ShaderDeclaration decl = [] {
-        ShaderDeclaration d;
-        std::string error;
-        if (!load_declaration(VOSH_SOURCE_DIR "/renderer/vosh_occlusion.decl.json", d, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            std::abort();
-        }
-        return d;
-    }();
-    return decl;
-}
+using fuzz::check;
+using fuzz::declaration;
 
 bool within_scene(Vec3 p) { return is_finite(p) && max_abs_component(p) <= max_scene_coordinate * 1.01; }
 

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz/renderer_fuzz_support.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/scene/param_values.h"
 
@@ -21,25 +22,8 @@ namespace {
 
 using namespace vosh::render;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
-
-const ShaderDeclaration& declaration() {
-    static const ShaderDeclaration decl = [] {
-        ShaderDeclaration d;
-        std::string error;
-        if (!load_declaration(VOSH_SOURCE_DIR "/renderer/vosh_occlusion.decl.json", d, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            std::abort();
-        }
-        return d;
-    }();
-    return decl;
-}
+using fuzz::check;
+using fuzz::declaration;
 
 const Scene& base_scene() {
     static const Scene scene = [] {
