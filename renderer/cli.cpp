@@ -154,9 +154,10 @@ int run_cli(int argc, char** argv) {
                      static_cast<unsigned long long>(stats.bad_samples));
     if (!quiet) {
         const double rate = stats.seconds > 0 ? stats.probe_rays / stats.seconds : 0;
-        std::printf("vosh-render: %dx%d, %d spp, %d thread%s, %.2f s, %.2f M probe rays/s -> %s\n",
+        std::printf("vosh-render: %dx%d, %d spp, %d thread%s, %.3f s (%.3f s CPU), %.2f M probe rays/s -> %s\n",
                     stats.width, stats.height, stats.samples_per_pixel, stats.threads,
-                    stats.threads == 1 ? "" : "s", stats.seconds, rate / 1e6, output.c_str());
+                    stats.threads == 1 ? "" : "s", stats.seconds, stats.cpu_seconds, rate / 1e6,
+                    output.c_str());
     }
     return 0;
 }
