@@ -338,6 +338,27 @@ double floor_reference(int px, int py, int camera_samples) {
     return sum / (sub * sub);
 }
 
+// How much of the error survives a box blur of w x w pixels, relative to
+// white noise (for which the blurred error's variance is 1 / w^2 of the
+// pixels'): below 1 the error is blue noise, its neighbours cancelling.
+// Windows at every position that lie wholly on the floor.
+double blurred_error_ratio(const std::vector<double>& error, int w) {
+    double blurred = 0, plain = 0;
+    int windows = 0, pixels = 0;
+    for (double e : error)
+        if (!std::isnan(e)) plain += e * e, ++pixels;
+    for (int y = 0; y + w <= noise_resolution; ++y)
+        for (int x = 0; x + w <= noise_resolution; ++x) {
+            double sum = 0;
+            for (int j = 0; j < w; ++j)
+                for (int i = 0; i < w; ++i) sum += error[static_cast<size_t>(y + j) * noise_resolution + x + i];
+            if (std::isnan(sum)) continue;
+            blurred += (sum / (w * w)) * (sum / (w * w));
+            ++windows;
+        }
+    return (blurred / windows) / (plain / pixels / (w * w));
+}
+
 void bench_noise(benchmark::State& state, bool random_pairs, int directions, int camera_samples) {
     Scene scene;
     std::string error;
@@ -345,18 +366,24 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions, int
                              declaration(), scene, error))
         fail(error);
     render::render_hooks.sample_point = random_pairs ? random_point : nullptr;
-    double rms = 0, bias = 0, rms_relative_se = 0;
+    double rms = 0, bias = 0, rms_relative_se = 0, blurred_2 = 0, blurred_4 = 0, expected_random_rms = 0;
     int pixels = 0;
+    std::vector<double> pixel_error(static_cast<size_t>(noise_resolution) * noise_resolution);
     for (auto _ : state) {
         const RenderOutcome r = render(scene, 2, camera_samples);
         state.SetIterationTime(r.seconds);
-        double squares = 0, fourth_powers = 0, signed_sum = 0;
+        double squares = 0, fourth_powers = 0, signed_sum = 0, binomial = 0;
         pixels = 0;
         for (int py = 0; py < noise_resolution; ++py)
             for (int px = 0; px < noise_resolution; ++px) {
-                const float value = r.image.rgba[(static_cast<size_t>(py) * noise_resolution + px) * 4];
+                const size_t at = static_cast<size_t>(py) * noise_resolution + px;
+                const float value = r.image.rgba[at * 4];
+                pixel_error[at] = std::nan("");
                 if (value < 0) continue;  // the sphere itself
                 const double error_here = value - floor_reference(px, py, camera_samples);
+                pixel_error[at] = error_here;
+                const double p = floor_reference(px, py, camera_samples);
+                binomial += p * (1 - p);
                 squares += error_here * error_here;
                 fourth_powers += error_here * error_here * error_here * error_here;
                 signed_sum += error_here;
@@ -364,16 +391,25 @@ void bench_noise(benchmark::State& state, bool random_pairs, int directions, int
             }
         const double mean_square = squares / pixels;
         rms = std::sqrt(mean_square);
+        // What independent uniform directions give on average: every hit
+        // weighs 1, so a pixel's count is binomial (one camera sample, at
+        // the pixel centre, so p is the reference itself).
+        expected_random_rms = std::sqrt(binomial / pixels / directions);
         bias = signed_sum / pixels;
         // Standard error of the RMS over the pixels (delta method): how far
         // another set of sample points would move it.
         const double square_variance = fourth_powers / pixels - mean_square * mean_square;
         rms_relative_se = 0.5 * std::sqrt(square_variance / pixels) / mean_square;
+        blurred_2 = blurred_error_ratio(pixel_error, 2);
+        blurred_4 = blurred_error_ratio(pixel_error, 4);
     }
     render::render_hooks.sample_point = nullptr;
     state.counters["rms_error"] = rms;
     state.counters["rms_error_relative_se"] = rms_relative_se;
     state.counters["mean_error"] = bias;
+    if (camera_samples <= 1) state.counters["expected_random_rms"] = expected_random_rms;
+    state.counters["blurred_error_2x2"] = blurred_2;
+    state.counters["blurred_error_4x4"] = blurred_4;
     state.counters["floor_pixels"] = pixels;
     state.counters["directions"] = directions;
     state.counters["camera_samples"] = camera_samples;

@@ -51,10 +51,10 @@ void ThreadContext::begin_sample(uint32_t cell_x, uint32_t cell_y, uint32_t samp
 }
 
 ThreadContext::Sequence ThreadContext::next_sequence(uint32_t count) {
+    const CellSequence cell = cell_sequence(x_, y_, call_index_++, sample_, samples_, count, seed_);
     Sequence s;
-    s.seed = cell_seed(x_, y_, call_index_++, seed_);
-    // Wraps beyond 2^32 points per cell, where the sequence repeats.
-    s.first = sample_ * count;
+    s.seed = cell.seed;
+    s.first = cell.first;
     return s;
 }
 

@@ -101,7 +101,7 @@ public:
     // One shading call's sequence and where this sample's points start in it.
     struct Sequence {
         uint32_t seed = 0;
-        uint32_t first = 0;  // sample s of a call with n points starts at s n
+        uint32_t first = 0;  // the cell's block, then s n for sample s of n points
     };
     // The sequence whose counter lives at `counter`, for `count` points per
     // sample; a counter at 0 starts the next shading call's sequence.

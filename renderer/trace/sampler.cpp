@@ -1,5 +1,7 @@
 #include "renderer/trace/sampler.h"
 
+#include <algorithm>
+
 namespace vosh::render {
 
 namespace {
@@ -65,8 +67,38 @@ uint32_t sampler_seed(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return hash_combine(h, d);
 }
 
-uint32_t cell_seed(uint32_t cell_x, uint32_t cell_y, uint32_t call_index, uint32_t seed) {
-    return sampler_seed(cell_x, cell_y, call_index, seed ^ 0xa511e9b3u);
+namespace {
+
+// Bits of x at the even positions, bits of y at the odd ones.
+uint32_t morton(uint32_t x, uint32_t y) {
+    const auto spread = [](uint32_t v) {
+        v &= 0xffffu;
+        v = (v | (v << 8)) & 0x00ff00ffu;
+        v = (v | (v << 4)) & 0x0f0f0f0fu;
+        v = (v | (v << 2)) & 0x33333333u;
+        return (v | (v << 1)) & 0x55555555u;
+    };
+    return spread(x) | (spread(y) << 1);
+}
+
+// Beyond 64 cells the correlation between cells no longer shows.
+constexpr uint32_t max_tile_bits = 6;
+
+}  // namespace
+
+CellSequence cell_sequence(uint32_t cell_x, uint32_t cell_y, uint32_t call_index, uint32_t sample,
+                           uint32_t samples, uint32_t count, uint32_t seed) {
+    uint32_t block_bits = 0;
+    const uint64_t points = static_cast<uint64_t>(samples) * count;
+    while (block_bits < 64 && (uint64_t{1} << block_bits) < points) ++block_bits;
+    const uint32_t tile_bits = block_bits >= 32 ? 0 : std::min(max_tile_bits, (32 - block_bits) / 2);
+    const uint32_t mask = (1u << tile_bits) - 1;
+    CellSequence s;
+    s.seed = sampler_seed(cell_x >> tile_bits, cell_y >> tile_bits, call_index, seed ^ 0xa511e9b3u);
+    // Wraps beyond 2^32 points per cell, where the sequence repeats.
+    const uint32_t block = block_bits >= 32 ? 0 : morton(cell_x & mask, cell_y & mask) << block_bits;
+    s.first = block + sample * count;
+    return s;
 }
 
 void cell_position(uint32_t cell_x, uint32_t cell_y, uint32_t sample, uint32_t samples, uint32_t seed,
@@ -76,7 +108,8 @@ void cell_position(uint32_t cell_x, uint32_t cell_y, uint32_t sample, uint32_t s
         return;
     }
     // A call index of its own, apart from the shading calls counting from 0.
-    sobol_owen_2d(sample, cell_seed(cell_x, cell_y, 0xffffffffu, seed), out);
+    const CellSequence s = cell_sequence(cell_x, cell_y, 0xffffffffu, sample, samples, 1, seed);
+    sobol_owen_2d(s.first, s.seed, out);
 }
 
 // A nested uniform scramble of a digit string is

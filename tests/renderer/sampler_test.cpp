@@ -255,5 +255,81 @@ TEST(CellSampler, PositionsInsideTheCellAreStratified) {
     }
 }
 
+// Aligned groups of 2 x 2 and 4 x 4 cells hold one bigger net between them
+// (what spreads the error as blue noise); a group across a tile's border
+// does not need to.
+TEST(CellSampler, AlignedGroupsOfCellsFormOneNet) {
+    CameraRecord camera{};
+    RenderOptions options{};
+    ThreadContext t(2, &camera, &options);
+    for (const Split split : {Split{1, 16}, Split{4, 4}}) {
+        for (const uint32_t side : {2u, 4u}) {
+            for (const auto& [x0, y0] : {std::pair{0u, 0u}, std::pair{60u, 12u}, std::pair{1000u, 388u}}) {
+                std::vector<std::pair<double, double>> all;
+                for (uint32_t y = y0; y < y0 + side; ++y)
+                    for (uint32_t x = x0; x < x0 + side; ++x)
+                        for (uint32_t s = 0; s < split.samples; ++s) {
+                            const auto pts = call_points(t, x, y, s, split.samples, split.directions, 5);
+                            all.insert(all.end(), pts.begin(), pts.end());
+                        }
+                expect_net(all, std::to_string(side) + " x " + std::to_string(side) + " cells at " +
+                                    std::to_string(x0) + ", " + std::to_string(y0));
+            }
+        }
+    }
+}
+
+// A cell's error against those of its neighbours: a disk of radius 0.3 that
+// drifts slowly over the image, 64 points per cell. Blurred over 2 x 2 cells,
+// white noise keeps a quarter of its variance, which cells seeded one by one
+// do; the sampler's neighbours cancel part of it, and the error per cell
+// must not grow for that.
+TEST(CellSampler, ErrorIsSpreadAsBlueNoise) {
+    CameraRecord camera{};
+    RenderOptions options{};
+    ThreadContext t(2, &camera, &options);
+    // Cells of one tile share the scramble's top digits, so the error per
+    // cell is averaged over many renders' seeds.
+    constexpr int side = 32, n = 64, renders = 32;
+    const double exact = M_PI * 0.09;
+    double squares = 0, squares_alone = 0, blurred = 0, blurred_alone = 0;
+    std::vector<double> error(side * side), error_alone(side * side);
+    const auto blur = [&](const std::vector<double>& e) {
+        double sum = 0;
+        for (int y = 0; y + 1 < side; ++y)
+            for (int x = 0; x + 1 < side; ++x) {
+                const double m =
+                    (e[y * side + x] + e[y * side + x + 1] + e[(y + 1) * side + x] + e[(y + 1) * side + x + 1]) / 4;
+                sum += m * m;
+            }
+        return sum / ((side - 1) * (side - 1));
+    };
+    for (uint32_t seed = 0; seed < renders; ++seed) {
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const double cu = 0.4 + 0.2 * x / side, cv = 0.4 + 0.2 * y / side;
+                const auto inside = [&](double u, double v) {
+                    return (u - cu) * (u - cu) + (v - cv) * (v - cv) < 0.09;
+                };
+                int hits = 0, hits_alone = 0;
+                for (const auto& [u, v] : call_points(t, x, y, 0, 1, n, seed)) hits += inside(u, v);
+                for (const auto& [u, v] : points(sampler_seed(x, y, 99, seed), n)) hits_alone += inside(u, v);
+                const double e = double(hits) / n - exact, e_alone = double(hits_alone) / n - exact;
+                error[y * side + x] = e;
+                error_alone[y * side + x] = e_alone;
+                squares += e * e;
+                squares_alone += e_alone * e_alone;
+            }
+        blurred += blur(error);
+        blurred_alone += blur(error_alone);
+    }
+    // The blurred error's variance as a share of the white-noise figure.
+    const double kept = blurred / (squares / (side * side) / 4);
+    const double kept_alone = blurred_alone / (squares_alone / (side * side) / 4);
+    EXPECT_GT(kept_alone, 0.9);
+    EXPECT_LT(kept, 0.85);
+    EXPECT_LT(std::sqrt(squares), 1.05 * std::sqrt(squares_alone));
+}
+
 }  // namespace
 }  // namespace vosh::render
