@@ -159,8 +159,10 @@ def renderer_report(path):
         print()
         print("### Noise against cost (floor under a sphere, RMS error against the closed form)")
         print()
-        print("| camera samples x directions | sampler RMS | random RMS | sampler / random (± 2 standard errors) | sampler render ms | random render ms |")
-        print("|---|---|---|---|---|---|")
+        print("| camera samples x directions | sampler RMS | random RMS | sampler / random (± 2 standard errors) | "
+              "expected random RMS | sampler / expected random | blur kept 2x2 / 4x4, sampler | same, random | "
+              "sampler render ms | random render ms |")
+        print("|---|---|---|---|---|---|---|---|---|---|")
         splits = [(1, d, f"directions:{d}") for d in (16, 64, 256)]
         splits += [(k, n, f"spp:{k}/directions:{n}") for k, n in ((16, 4), (4, 16))]
         for k, d, key in splits:
@@ -173,8 +175,14 @@ def renderer_report(path):
             q = srms / rrms
             st = [b["real_time"] for b in grouped[s]]
             rt = [b["real_time"] for b in grouped[r]]
+            # The binomial expectation has no noise of its own (one camera sample only).
+            expected = grouped[s][0].get("expected_random_rms")
+            exp_cols = f"{expected:.5f} | {srms / expected:.3f}" if expected else " | "
+            blur = lambda name: (f"{med(counter(name, 'blurred_error_2x2')):.2f} / "
+                                 f"{med(counter(name, 'blurred_error_4x4')):.2f}"
+                                 if "blurred_error_2x2" in grouped[name][0] else "")
             print(f"| {k} x {d} | {srms:.5f} | {rrms:.5f} | {q:.3f} ({q * (1 - 2 * se):.3f}..{q * (1 + 2 * se):.3f}) | "
-                  f"{spread(st, ns)} | {spread(rt, ns)} |")
+                  f"{exp_cols} | {blur(s)} | {blur(r)} | {spread(st, ns)} | {spread(rt, ns)} |")
     print()
 
 
