@@ -43,7 +43,8 @@ def main():
             continue
         name = os.path.basename(parts[1])[:-4]
         if who == "BETWEEN":
-            between.append(float(parts[3]))
+            # The mean vosh-render reference's own noise is already taken off.
+            between.append(float(parts[2]))
             continue
         m = re.match(r"(vosh|cycles)-(\d+x\d+)-r(\d+)$", name)
         if m:
@@ -79,8 +80,9 @@ def main():
         print(f"Cycles' fixed cost per render (a 1 x 1 render, taken off each time): "
               f"{spread(overhead, lambda v: f'{v:.2f}')} CPU s.")
     if between and "CYCLES" in reference_noise:
-        # Each Cycles reference against the mean vosh-render reference, less
-        # the noise of one Cycles reference (twice the variance of their mean).
+        # Each Cycles reference against the mean vosh-render reference (its
+        # noise taken off), less the noise of one Cycles reference (twice the
+        # variance of their mean).
         systematic = statistics.mean(between) - 2 * reference_noise["CYCLES"]
         print(f"Converged images, vosh-render against Cycles: RMS difference "
               f"{math.sqrt(max(systematic, 0)):.4f} once both references' noise is taken off.")
