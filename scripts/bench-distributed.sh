@@ -4,6 +4,7 @@
 # pairs that alternate which goes first, so load from elsewhere slows both
 # alike. Prints each pair's wall times and the ratio's median and spread.
 # Usage: scripts/bench-distributed.sh [PAIRS] [extra vosh-render options]
+# MPIRUN_OPTIONS goes to mpirun (e.g. "--bind-to none").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs="${1:-5}"
@@ -15,9 +16,10 @@ out="$(mktemp -d "${TMPDIR:-/tmp}/vosh-bench-distributed.XXXXXX")"
 trap 'rm -rf "$out"' EXIT
 
 threads() { "$renderer" scenes/demo.json --threads 2 --quiet -o "$out/threads.png" "$@"; }
-processes() { mpirun --oversubscribe -np 2 "$renderer" scenes/demo.json --threads 1 --quiet -o "$out/processes.png" "$@"; }
+processes() { mpirun ${MPIRUN_OPTIONS:-} --oversubscribe -np 2 "$renderer" scenes/demo.json --threads 1 --quiet -o "$out/processes.png" "$@"; }
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); echo "$t1 - $t0" | bc; }
 
+echo "mpirun options: ${MPIRUN_OPTIONS:-(none)}"
 echo "load before: $(uptime)"
 results=()
 for ((i = 0; i < pairs; ++i)); do

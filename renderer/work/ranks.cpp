@@ -5,10 +5,17 @@
 #define MPICH_SKIP_MPICXX 1
 #include <mpi.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <list>
+#include <memory>
 #include <mutex>
+#include <thread>
+
+#include "renderer/work/bytes.h"
 
 namespace vosh::render {
 
@@ -40,15 +47,18 @@ bool start_ranks(Ranks& ranks, std::string& error) {
 
 namespace {
 bool abandoned = false;
+void finish_sends();
 }
 
 void abandon_ranks() { abandoned = true; }
 
 void end_ranks() {
-    if (abandoned)
+    if (abandoned) {
         MPI_Abort(MPI_COMM_WORLD, 1);
-    else
-        MPI_Finalize();
+        return;
+    }
+    finish_sends();
+    MPI_Finalize();
 }
 
 std::string describe_rank(const Ranks& ranks, int rank) {
@@ -60,45 +70,87 @@ std::string describe_rank(const Ranks& ranks, int rank) {
 
 namespace {
 
-// Broadcasts go in pieces a signed int can count.
-constexpr uint64_t broadcast_piece = 1u << 30;
+// Sends never block: a blocking send of a large message waits spinning for
+// the receiver, and here the receiver looks only every few milliseconds.
+struct PendingSend {
+    std::shared_ptr<const std::vector<unsigned char>> bytes;
+    MPI_Request request = MPI_REQUEST_NULL;
+};
+std::list<PendingSend> pending_sends;
 
-void broadcast(std::vector<unsigned char>& bytes) {
-    uint64_t size = bytes.size();
-    MPI_Bcast(&size, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
-    bytes.resize(size);
-    for (uint64_t at = 0; at < size; at += broadcast_piece) {
-        const uint64_t n = size - at < broadcast_piece ? size - at : broadcast_piece;
-        MPI_Bcast(bytes.data() + at, static_cast<int>(n), MPI_BYTE, 0, MPI_COMM_WORLD);
+void start_send(int to, Note note, std::shared_ptr<const std::vector<unsigned char>> bytes, size_t at,
+                size_t size) {
+    pending_sends.push_back({std::move(bytes), MPI_REQUEST_NULL});
+    PendingSend& s = pending_sends.back();
+    MPI_Isend(s.bytes->data() + at, static_cast<int>(size), MPI_BYTE, to, static_cast<int>(note),
+              MPI_COMM_WORLD, &s.request);
+}
+
+void progress_sends() {
+    for (auto it = pending_sends.begin(); it != pending_sends.end();) {
+        int done = 0;
+        MPI_Test(&it->request, &done, MPI_STATUS_IGNORE);
+        it = done ? pending_sends.erase(it) : std::next(it);
     }
 }
 
-}  // namespace
-
-namespace {
-bool shared = false;
+void finish_sends() {
+    for (progress_sends(); !pending_sends.empty(); progress_sends())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
+
+// A job goes as its size, then in pieces a signed int can count.
+constexpr uint64_t job_piece = 1u << 30;
+bool shared = false;
+
+}  // namespace
 
 bool job_shared() { return shared; }
 
 void share_job(const std::vector<unsigned char>& job) {
     shared = true;
-    std::vector<unsigned char> copy = job;
-    broadcast(copy);
+    int size = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    const auto bytes = std::make_shared<const std::vector<unsigned char>>(job);
+    ByteWriter length;
+    put(length, static_cast<uint64_t>(job.size()));
+    const auto header = std::make_shared<const std::vector<unsigned char>>(std::move(length.bytes));
+    for (int r = 1; r < size; ++r) {
+        start_send(r, Note::job, header, 0, header->size());
+        for (uint64_t at = 0; at < job.size(); at += job_piece)
+            start_send(r, Note::job, bytes, at, std::min<uint64_t>(job_piece, job.size() - at));
+    }
+    finish_sends();  // the others wait for it anyway; and nothing moves it on while rank 0 works
 }
 
 std::vector<unsigned char> receive_job() {
-    std::vector<unsigned char> job;
-    broadcast(job);
+    std::vector<unsigned char> job, piece;
+    int from = 0;
+    Note note;
+    // Waiting sleeps rather than spins: rank 0 may take a while over the scene.
+    while (!poll_note(0, from, note, piece) || note != Note::job)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ByteReader r = reader_of(piece);
+    uint64_t size = 0;
+    get(r, size);
+    while (job.size() < size) {
+        if (!poll_note(0, from, note, piece) || note != Note::job) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        job.insert(job.end(), piece.begin(), piece.end());
+    }
     return job;
 }
 
 void send_note(int to, Note note, const std::vector<unsigned char>& bytes) {
-    MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, to, static_cast<int>(note),
-             MPI_COMM_WORLD);
+    const auto copy = std::make_shared<const std::vector<unsigned char>>(bytes);
+    start_send(to, note, copy, 0, copy->size());
+    progress_sends();
 }
 
 bool poll_note(int from, int& sender, Note& note, std::vector<unsigned char>& bytes) {
+    progress_sends();
     int waiting = 0;
     MPI_Status status;
     MPI_Iprobe(from < 0 ? MPI_ANY_SOURCE : from, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, &status);

@@ -50,8 +50,10 @@ enum class Note : int {
     failed = 5,    // a worker cannot go on: why
     finished = 6,  // a worker's last word: its totals
     stop = 7,      // rank 0: stop at once
+    job = 8,       // rank 0: the job's size, then its bytes
 };
 
+// Returns at once; the bytes are copied.
 void send_note(int to, Note note, const std::vector<unsigned char>& bytes);
 // A note waiting from `from` (-1: any rank), without blocking: false when
 // none has arrived.
