@@ -74,10 +74,10 @@ bool parse_background(const std::string& text, Color& c, std::string& error) {
 
 std::string describe_bake(const BakeStats& s) {
     char line[160];
-    std::snprintf(line, sizeof line, "%dx%d, %d spp, %d thread%s, %.2f s, %.2f M probe rays/s",
-                  s.width, s.height, s.samples, s.threads, s.threads == 1 ? "" : "s", s.seconds,
+    std::snprintf(line, sizeof line, "%dx%d, %d spp, %s, %.2f s, %.2f M probe rays/s", s.width, s.height,
+                  s.samples, describe_workers(s.ranks, s.threads).c_str(), s.seconds,
                   s.seconds > 0 ? s.probe_rays / s.seconds / 1e6 : 0.0);
-    return line;
+    return line + describe_tiles_per_rank(s.tiles_per_rank);
 }
 
 void report_layout(const BakeStats& s) {
@@ -101,7 +101,7 @@ void report_layout(const BakeStats& s) {
 
 }  // namespace
 
-int run_bake_cli(int argc, char** argv) {
+int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     CLI::App app{"vosh-render bake: bakes the vosh_occlusion shader's results (occlusion or bent\n"
                  "normals) into a mesh's texture space. INPUT is a scene (.json; name the object\n"
                  "with --object) or a model file (every mesh of it is baked into one texture).",
@@ -215,6 +215,8 @@ int run_bake_cli(int argc, char** argv) {
     settings.threads = threads;
     settings.progress = !quiet && isatty(STDERR_FILENO);
     settings.stop = &stop_requested;
+    settings.ranks = ranks;
+    if (app.count("--threads")) settings.worker_threads = threads;
 
     Image image;
     BakeStats stats;

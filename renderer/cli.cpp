@@ -65,8 +65,8 @@ std::string locate_default_scene() {
 
 }  // namespace
 
-int run_cli(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "bake") return run_bake_cli(argc - 1, argv + 1);
+int run_cli(int argc, char** argv, const Ranks* ranks) {
+    if (argc > 1 && std::string(argv[1]) == "bake") return run_bake_cli(argc - 1, argv + 1, ranks);
     CLI::App app{"vosh-render: renders a JSON scene with the vosh_occlusion shader module.\n"
                  "The module is loaded from the directory of this executable, or from the file\n"
                  "named by the VOSH_MODULE environment variable; its declaration\n"
@@ -140,6 +140,8 @@ int run_cli(int argc, char** argv) {
     settings.seed = static_cast<uint32_t>(seed);
     settings.progress = !quiet && isatty(STDERR_FILENO);
     settings.stop = &stop_requested;
+    settings.ranks = ranks;
+    if (app.count("--threads")) settings.worker_threads = threads;
     Image image;
     RenderStats stats;
     catch_stop_signals();
@@ -154,9 +156,10 @@ int run_cli(int argc, char** argv) {
                      static_cast<unsigned long long>(stats.bad_samples));
     if (!quiet) {
         const double rate = stats.seconds > 0 ? stats.probe_rays / stats.seconds : 0;
-        std::printf("vosh-render: %dx%d, %d spp, %d thread%s, %.3f s (%.3f s CPU), %.2f M probe rays/s -> %s\n",
-                    stats.width, stats.height, stats.samples_per_pixel, stats.threads,
-                    stats.threads == 1 ? "" : "s", stats.seconds, stats.cpu_seconds, rate / 1e6,
+        std::printf("vosh-render: %dx%d, %d spp, %s, %.3f s (%.3f s CPU), %.2f M probe rays/s%s -> %s\n",
+                    stats.width, stats.height, stats.samples_per_pixel,
+                    describe_workers(stats.ranks, stats.threads).c_str(), stats.seconds, stats.cpu_seconds,
+                    rate / 1e6, describe_tiles_per_rank(stats.tiles_per_rank).c_str(),
                     output.c_str());
     }
     return 0;

@@ -60,6 +60,11 @@ int stopped() {
     const int signal = stop_signal;
     std::fprintf(stderr, "vosh-render: stopped by %s; no image written\n",
                  signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    return stop_status();
+}
+
+int stop_status() {
+    const int signal = stop_signal;
     return 128 + (signal ? signal : SIGINT);
 }
 
@@ -75,6 +80,18 @@ std::string lower_extension(const std::string& path) {
 std::string directory_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string describe_workers(int ranks, int threads) {
+    std::string text = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+    return ranks > 1 ? std::to_string(ranks) + " ranks, " + text : text;
+}
+
+std::string describe_tiles_per_rank(const std::vector<uint64_t>& tiles) {
+    if (tiles.size() < 2) return "";
+    std::string text = ", tiles per rank ";
+    for (size_t r = 0; r < tiles.size(); ++r) text += (r ? "/" : "") + std::to_string(tiles[r]);
+    return text;
 }
 
 }  // namespace vosh::render

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vosh::render {
 
@@ -24,11 +26,18 @@ extern std::atomic<bool> stop_requested;
 void catch_stop_signals();
 // Says what stopped the work and returns the exit status.
 int stopped();
+// The same status, silently (for the ranks that leave the telling to rank 0).
+int stop_status();
 
 // Lower-case extension with its dot ("" when there is none).
 std::string lower_extension(const std::string& path);
 
 // Directory part of a path ("." when there is none).
 std::string directory_of(const std::string& path);
+
+// For the summary line: "4 threads", or "3 ranks, 6 threads" in a
+// distributed job; and ", tiles per rank 40/38/42" there (else "").
+std::string describe_workers(int ranks, int threads);
+std::string describe_tiles_per_rank(const std::vector<uint64_t>& tiles);
 
 }  // namespace vosh::render

@@ -1,3 +1,3 @@
 #include "renderer/cli.h"
 
-int main(int argc, char** argv) { return vosh::render::run_cli(argc, argv); }
+int main(int argc, char** argv) { return vosh::render::run_command(argc, argv); }

@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libembree-dev libtbb-dev libassimp-dev libopenexr-dev libpng-dev
   nlohmann-json3-dev libcli11-dev
+  openmpi-bin libopenmpi-dev
 )
 missing=()
 for p in "${packages[@]}"; do

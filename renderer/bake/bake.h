@@ -6,9 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "renderer/bake/texel_shading.h"
 #include "renderer/image/image_io.h"
+#include "renderer/work/bytes.h"
+#include "renderer/work/ranks.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
 
@@ -32,6 +35,8 @@ struct BakeSettings {
     int threads = 1;
     bool progress = false;
     const std::atomic<bool>* stop = nullptr;  // as RenderSettings::stop
+    const Ranks* ranks = nullptr;             // as RenderSettings::ranks
+    int worker_threads = 0;                   // as RenderSettings::worker_threads
 };
 
 struct BakeStats {
@@ -48,6 +53,8 @@ struct BakeStats {
     uint64_t unusable_triangles = 0;
     size_t leaked_blocks = 0;
     bool interrupted = false;
+    int ranks = 1;
+    std::vector<uint64_t> tiles_per_rank;  // distributed only
 };
 
 // The object named `name`; false with a one-line message when no object
@@ -71,5 +78,9 @@ void ask_for_world_normals(Scene& scene, const ShaderDeclaration& decl, uint32_t
 // or refuses the scene, or when the bake was stopped.
 bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
                  Image& image, BakeStats& stats, std::string& error);
+
+// A rank other than 0 bakes the tiles rank 0 hands it, for the job
+// bake_object sent (`job` is past its kind). Returns the exit status.
+int bake_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings);
 
 }  // namespace vosh::render

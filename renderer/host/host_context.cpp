@@ -105,18 +105,23 @@ void WarningLog::warn(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     const uint64_t seen = ++counts_[text];
     if (seen <= warnings_shown_per_text) {
-        std::fprintf(stderr, "WARNING: %s\n", text.c_str());
-        if (seen == warnings_shown_per_text)
-            std::fprintf(stderr, "WARNING: (further copies of this warning are only counted)\n");
+        show(text);
+        if (seen == warnings_shown_per_text) show("(further copies of this warning are only counted)");
     }
+}
+
+void WarningLog::show(const std::string& line) {
+    if (outlet_)
+        outlet_(line);
+    else
+        std::fprintf(stderr, "WARNING: %s\n", line.c_str());
 }
 
 void WarningLog::flush_summary() {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [text, count] : counts_)
         if (count > warnings_shown_per_text)
-            std::fprintf(stderr, "WARNING: %s (%llu times in all)\n", text.c_str(),
-                         static_cast<unsigned long long>(count));
+            show(text + " (" + std::to_string(count) + " times in all)");
     counts_.clear();
 }
 

@@ -1,10 +1,13 @@
 #include "renderer/render/render.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/sampler.h"
+#include "renderer/work/distributed.h"
+#include "renderer/work/scene_wire.h"
 #include "renderer/work/session.h"
 #include "renderer/work/tiles.h"
 
@@ -73,6 +76,56 @@ bool check_region(const Region& r, int width, int height, std::string& error) {
     return false;
 }
 
+namespace {
+
+// A tile's pixels as bytes: what travels from the rank that rendered it.
+bool shade_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, int spp, uint32_t seed,
+                std::vector<unsigned char>& result) {
+    Image pixels;
+    pixels.width = tile.x1 - tile.x0;
+    pixels.height = tile.y1 - tile.y0;
+    pixels.rgba.assign(static_cast<size_t>(pixels.width) * pixels.height * 4, 0.0f);
+    if (!render_tile(thread, tile, stop, {tile.x0, tile.y0, tile.x1, tile.y1}, spp, seed, pixels))
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(pixels.rgba.data());
+    result.assign(bytes, bytes + pixels.rgba.size() * sizeof(float));
+    return true;
+}
+
+bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, const Region& area, Image& image) {
+    const size_t row = static_cast<size_t>(tile.x1 - tile.x0) * 4;
+    if (result.size() != row * static_cast<size_t>(tile.y1 - tile.y0) * sizeof(float)) return false;
+    for (int y = tile.y0; y < tile.y1; ++y) {
+        float* out = &image.rgba[(static_cast<size_t>(y - area.y0) * image.width + (tile.x0 - area.x0)) * 4];
+        std::memcpy(out, result.data() + static_cast<size_t>(y - tile.y0) * row * sizeof(float),
+                    row * sizeof(float));
+    }
+    return true;
+}
+
+std::vector<unsigned char> render_job(const Scene& scene, const ShaderDeclaration& decl, const Region& area,
+                                      int spp, const RenderSettings& settings) {
+    ByteWriter w;
+    put(w, JobKind::render);
+    put_declaration_layout(w, decl);
+    put_scene(w, scene);
+    put(w, area);
+    put(w, spp);
+    put(w, settings.seed);
+    put(w, static_cast<int32_t>(settings.worker_threads));
+    return std::move(w.bytes);
+}
+
+void copy_run_stats(const TileRunStats& run, RenderStats& stats) {
+    stats.threads = run.threads;
+    stats.seconds = run.seconds;
+    stats.cpu_seconds = run.cpu_seconds;
+    stats.probe_rays = run.probe_rays;
+    stats.bad_samples = run.bad_samples;
+}
+
+}  // namespace
+
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error) {
     Region area{0, 0, scene.camera.width_px, scene.camera.height_px};
@@ -81,12 +134,18 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
         area = settings.region;
     }
     const int spp = settings.samples_per_pixel > 0 ? settings.samples_per_pixel : scene.samples_per_pixel;
+    const Ranks* ranks = settings.ranks;
+    // The others start on their share while this rank opens its own session.
+    if (ranks) share_job(render_job(scene, decl, area, spp, settings));
 
     Session session;
     SessionSettings session_settings;
     session_settings.module_path = settings.module_path;
     session_settings.camera = &scene.camera;
-    if (!open_session(scene, decl, session_settings, session, error)) return false;
+    if (!open_session(scene, decl, session_settings, session, error)) {
+        if (ranks) dismiss_workers(*ranks);
+        return false;
+    }
 
     image.width = area.x1 - area.x0;
     image.height = area.y1 - area.y0;
@@ -96,29 +155,96 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     run.threads = settings.threads;
     run.progress = settings.progress;
     run.stop = settings.stop;
-    TileRunStats run_stats;
-    const bool finished = run_tiles(
-        tiles, run,
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-            return render_tile(thread, tile, stop, area, spp, settings.seed, image);
-        },
-        run_stats);
-    stats.leaked_blocks = close_session(session).leaked_blocks;
-
+    bool finished = false;
+    if (ranks) {
+        DistributedStats dist;
+        finished = lead_tiles(
+            *ranks, tiles, run,
+            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
+                return shade_tile(thread, tile, stop, spp, settings.seed, out);
+            },
+            [&](const Tile& tile, const std::vector<unsigned char>& result) {
+                return place_tile(tile, result, area, image);
+            },
+            dist, error);
+        copy_run_stats(dist.run, stats);
+        stats.ranks = ranks->size;
+        stats.tiles_per_rank = dist.tiles_per_rank;
+        stats.interrupted = dist.interrupted;
+        stats.leaked_blocks = dist.worker_leaked_blocks;
+    } else {
+        TileRunStats run_stats;
+        finished = run_tiles(
+            tiles, run,
+            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+                return render_tile(thread, tile, stop, area, spp, settings.seed, image);
+            },
+            run_stats);
+        copy_run_stats(run_stats, stats);
+        stats.interrupted = !finished;
+    }
+    stats.leaked_blocks += close_session(session).leaked_blocks;
     stats.width = image.width;
     stats.height = image.height;
     stats.samples_per_pixel = spp;
-    stats.threads = run_stats.threads;
-    stats.seconds = run_stats.seconds;
-    stats.cpu_seconds = run_stats.cpu_seconds;
-    stats.probe_rays = run_stats.probe_rays;
-    stats.bad_samples = run_stats.bad_samples;
     if (!finished) {
-        stats.interrupted = true;
-        error = "render stopped before it finished";
+        if (error.empty()) error = "render stopped before it finished";
         return false;
     }
     return true;
+}
+
+int render_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings) {
+    const bool same_layout = same_declaration_layout(job, decl);
+    Scene scene;
+    const bool whole = get_scene(job, scene);
+    Region area;
+    int spp = 1;
+    uint32_t seed = 0;
+    int32_t threads = 0;
+    get(job, area);
+    get(job, spp);
+    get(job, seed);
+    get(job, threads);
+    if (!same_layout) {
+        report_failure("its shader declaration lays out parameters differently from rank 0's");
+        return 1;
+    }
+    std::string error;
+    if (!whole || !job.ok || spp < 1 ||
+        !check_region(area, scene.camera.width_px, scene.camera.height_px, error)) {
+        report_failure("the job from rank 0 did not arrive whole");
+        return 1;
+    }
+    Session session;
+    SessionSettings session_settings;
+    session_settings.module_path = settings.module_path;
+    session_settings.camera = &scene.camera;
+    session_settings.warning_outlet = forward_warning;
+    if (!open_session(scene, decl, session_settings, session, error)) {
+        report_failure(error);
+        return 1;
+    }
+    const std::vector<Tile> tiles = split_into_tiles({area.x0, area.y0, area.x1, area.y1}, tile_size);
+    TileRunSettings run;
+    run.threads = threads > 0 ? threads : settings.threads;
+    run.stop = settings.stop;
+    TileRunStats run_stats;
+    follow_tiles(
+        tiles, run,
+        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
+            return shade_tile(thread, tile, stop, spp, seed, out);
+        },
+        run_stats);
+    WorkerTotals totals;
+    totals.leaked_blocks = close_session(session).leaked_blocks;
+    totals.threads = run_stats.threads;
+    totals.signalled = settings.stop && settings.stop->load();
+    totals.cpu_seconds = run_stats.cpu_seconds;
+    totals.probe_rays = run_stats.probe_rays;
+    totals.bad_samples = run_stats.bad_samples;
+    report_finished(totals);
+    return 0;
 }
 
 }  // namespace vosh::render

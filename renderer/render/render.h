@@ -6,10 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "renderer/image/image_io.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
+#include "renderer/work/bytes.h"
+#include "renderer/work/ranks.h"
 
 namespace vosh::render {
 
@@ -32,6 +35,9 @@ struct RenderSettings {
     // When set, becomes true to stop the render: every thread leaves at its
     // next camera sample and render_scene fails with stats.interrupted set.
     const std::atomic<bool>* stop = nullptr;
+    // Set in rank 0 of a distributed job: the other ranks render tiles too.
+    const Ranks* ranks = nullptr;
+    int worker_threads = 0;  // threads of the other ranks; 0: each its core count
 };
 
 struct RenderStats {
@@ -44,6 +50,8 @@ struct RenderStats {
     uint64_t bad_samples = 0;  // samples that came back not finite (stored as 0)
     size_t leaked_blocks = 0;  // module memory never released
     bool interrupted = false;  // stopped through RenderSettings::stop
+    int ranks = 1;
+    std::vector<uint64_t> tiles_per_rank;  // distributed only
 };
 
 // Renders `scene`; the image covers the region when one is set. False with
@@ -52,5 +60,9 @@ struct RenderStats {
 // count happen whenever its init did, stopped or not.
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error);
+
+// A rank other than 0 renders the tiles rank 0 hands it, for the job
+// render_scene sent (`job` is past its kind). Returns the exit status.
+int render_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings);
 
 }  // namespace vosh::render

@@ -140,6 +140,7 @@ bool open_session(const Scene& scene, const ShaderDeclaration& decl,
         ctx.camera_record = {settings.camera->width_px, settings.camera->height_px};
     }
     ctx.max_depth = max_trace_depth;
+    if (settings.warning_outlet) ctx.warnings.send_to(settings.warning_outlet);
 
     if (!build_shaders(scene, decl, ctx, error)) return false;
     build_records(scene, ctx);

@@ -7,6 +7,7 @@
 // context the host operations reach, so only one is open per process.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,8 @@ struct SessionSettings {
     // camera record then has no size and the calls outside shading look
     // down -z from the origin.
     const CameraDesc* camera = nullptr;
+    // Where module warnings go when not to standard error (WarningLog::send_to).
+    std::function<void(const std::string& line)> warning_outlet;
 };
 
 // Not movable: the host records point into it.
@@ -33,6 +36,8 @@ struct Session {
     std::unique_ptr<ThreadContext> setup;  // the state of the init and exit calls
     const Scene* scene = nullptr;
     const CameraDesc* camera = nullptr;
+    // Where module warnings go when not to standard error (WarningLog::send_to).
+    std::function<void(const std::string& line)> warning_outlet;
 };
 
 struct SessionReport {

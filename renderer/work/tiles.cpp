@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -12,10 +13,9 @@ namespace vosh::render {
 
 namespace {
 
-struct TileQueue {
-    const std::vector<Tile>& tiles;
-    std::atomic<size_t> next{0};
+struct ThreadTally {
     std::atomic<size_t> done{0};
+    std::atomic<int> working{0};
     std::atomic<uint64_t> cpu_ns{0};  // summed over the threads
     std::atomic<uint64_t> probes{0};
     std::atomic<uint64_t> bad{0};
@@ -36,16 +36,20 @@ struct CpuTimeTally {
     ~CpuTimeTally() { total += thread_cpu_ns() - start; }
 };
 
-void work_through(TileQueue& queue, const TileWork& work, StopFlag stop) {
-    CpuTimeTally tally{queue.cpu_ns};
-    RenderContext& ctx = context();
-    ThreadContext thread(ctx.max_depth, &ctx.camera_record, &ctx.options);
-    for (size_t t = queue.next++; t < queue.tiles.size(); t = queue.next++) {
-        if (!work(thread, queue.tiles[t], stop)) break;
-        queue.done++;
+void work_through(const std::vector<Tile>& tiles, const TileWork& work, const TileFeed& feed,
+                  ThreadTally& tally, StopFlag stop) {
+    {
+        CpuTimeTally cpu{tally.cpu_ns};
+        RenderContext& ctx = context();
+        ThreadContext thread(ctx.max_depth, &ctx.camera_record, &ctx.options);
+        for (size_t t = 0; feed.take(t) && t < tiles.size();) {
+            if (!work(thread, tiles[t], stop)) break;
+            tally.done++;
+        }
+        tally.probes += thread.probes;
+        tally.bad += thread.bad_samples;
     }
-    queue.probes += thread.probes;
-    queue.bad += thread.bad_samples;
+    tally.working--;
 }
 
 }  // namespace
@@ -58,38 +62,66 @@ std::vector<Tile> split_into_tiles(const Tile& area, int size) {
     return tiles;
 }
 
-bool run_tiles(const std::vector<Tile>& tiles, const TileRunSettings& settings, const TileWork& work,
-               TileRunStats& stats) {
-    TileQueue queue{tiles};
-    const StopFlag stop{settings.stop};
-    const int threads = std::max(1, settings.threads);
+void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::atomic<bool>* stop,
+                      const TileWork& work, const TileFeed& feed, TileRunStats& stats) {
+    ThreadTally tally;
+    const StopFlag stop_flag{stop};
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i) {
+    for (int i = 0; i < std::max(1, threads); ++i) {
         try {
-            workers.emplace_back(work_through, std::ref(queue), std::cref(work), stop);
+            tally.working++;
+            workers.emplace_back(work_through, std::cref(tiles), std::cref(work), std::cref(feed),
+                                 std::ref(tally), stop_flag);
         } catch (const std::system_error&) {
+            tally.working--;
             break;  // the system refuses more threads: work with those there are
         }
     }
-    if (workers.empty()) work_through(queue, work, stop);
-    if (settings.progress) {
-        ProgressBar bar(tiles.size());
-        while (queue.done.load() < tiles.size() && !stop_requested(stop)) {
-            bar.show(queue.done.load());
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        bar.finish();
+    if (workers.empty()) {
+        tally.working++;
+        work_through(tiles, work, feed, tally, stop_flag);
     }
+    while (feed.attend(tally.working.load() > 0))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     for (std::thread& w : workers) w.join();
     const auto end = std::chrono::steady_clock::now();
 
     stats.threads = workers.empty() ? 1 : static_cast<int>(workers.size());
     stats.seconds = std::chrono::duration<double>(end - start).count();
-    stats.cpu_seconds = static_cast<double>(queue.cpu_ns.load()) * 1e-9;
-    stats.probe_rays = queue.probes.load();
-    stats.bad_samples = queue.bad.load();
-    stats.tiles_done = queue.done.load();
+    stats.cpu_seconds = static_cast<double>(tally.cpu_ns.load()) * 1e-9;
+    stats.probe_rays = tally.probes.load();
+    stats.bad_samples = tally.bad.load();
+    stats.tiles_done = tally.done.load();
+}
+
+bool run_tiles(const std::vector<Tile>& tiles, const TileRunSettings& settings, const TileWork& work,
+               TileRunStats& stats) {
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
+    const TileWork counted = [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+        if (!work(thread, tile, stop)) return false;
+        done++;
+        return true;
+    };
+    std::unique_ptr<ProgressBar> bar;
+    if (settings.progress) bar = std::make_unique<ProgressBar>(tiles.size());
+    auto last_shown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    TileFeed feed;
+    feed.take = [&](size_t& index) {
+        index = next++;
+        return index < tiles.size();
+    };
+    feed.attend = [&](bool working) {
+        const auto now = std::chrono::steady_clock::now();
+        if (bar && working && now - last_shown >= std::chrono::milliseconds(200)) {
+            bar->show(done.load());
+            last_shown = now;
+        }
+        return working;
+    };
+    run_tile_threads(tiles, settings.threads, settings.stop, counted, feed, stats);
+    if (bar) bar->finish();
     return stats.tiles_done == tiles.size();
 }
 

@@ -60,4 +60,19 @@ using TileWork = std::function<bool(ThreadContext& thread, const Tile& tile, con
 bool run_tiles(const std::vector<Tile>& tiles, const TileRunSettings& settings, const TileWork& work,
                TileRunStats& stats);
 
+// The general form, for work whose tiles come from elsewhere (another
+// process): each thread asks `take` for the index of its next tile (false:
+// none is left; it may block until one comes) and does it with `work`.
+// Meanwhile the calling thread calls `attend` every few milliseconds with
+// whether any thread is still working, until it returns false; then the
+// threads are joined. Without threads the calling thread does the tiles
+// first and attends after. stats.tiles_done counts this process's tiles.
+struct TileFeed {
+    std::function<bool(size_t& index)> take;
+    std::function<bool(bool threads_working)> attend;
+};
+
+void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::atomic<bool>* stop,
+                      const TileWork& work, const TileFeed& feed, TileRunStats& stats);
+
 }  // namespace vosh::render
