@@ -42,8 +42,10 @@ TEST(DuplicateKeys, RefusedWithPathAndSecondPlace) {
 // The parser takes a NUL byte for the end of the text; what follows it, a
 // duplicate or an unterminated key included, must not pass unread or throw.
 TEST(JsonDocument, NulByteRefusedWithItsPlace) {
-    const std::string after_value("{\"a\": 1}\0{\"a\": 2, \"a\": 3}", 24);
-    const std::string in_a_key("{\n  \"gam\0ma\": 1}", 18);
+    static const char after_value_text[] = "{\"a\": 1}\0{\"a\": 2, \"a\": 3}";
+    static const char in_a_key_text[] = "{\n  \"gam\0ma\": 1}";
+    const std::string after_value(after_value_text, sizeof after_value_text - 1);
+    const std::string in_a_key(in_a_key_text, sizeof in_a_key_text - 1);
     for (const std::string& text : {after_value, in_a_key}) {
         nlohmann::json doc;
         std::string error;
