@@ -20,10 +20,12 @@ namespace {
 #define VOSH_UNDER_TSAN 1
 #endif
 #endif
+// Huge pages for the BVH, as the ray tracer's authors advise for large
+// scenes: traversal of a big scene misses the TLB less.
 #ifdef VOSH_UNDER_TSAN
-constexpr const char* device_config = "threads=1";
+constexpr const char* device_config = "threads=1,hugepages=1";
 #else
-constexpr const char* device_config = nullptr;
+constexpr const char* device_config = "hugepages=1";
 #endif
 
 void report_embree_error(void*, RTCError code, const char* text) {
