@@ -20,6 +20,14 @@ constexpr size_t warnings_shown_per_text = 3;
 RenderContext& context() { return *current_context; }
 void set_context(RenderContext* ctx) { current_context = ctx; }
 
+ShaderRuntime* running_shader(RenderState* state) {
+    if (!state || !state->active_shader) return nullptr;
+    const auto* record = reinterpret_cast<const HostShaderRecord*>(state->active_shader);
+    RenderContext& ctx = context();
+    if (record->shader_index >= ctx.shaders.size()) return nullptr;
+    return ctx.shaders[record->shader_index].get();
+}
+
 ThreadContext::ThreadContext(int max_depth, CameraRecord* camera, RenderOptions* options)
     : max_depth_(max_depth) {
     // One state per trace depth, plus one so probes from the deepest state

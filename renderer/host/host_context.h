@@ -79,9 +79,26 @@ struct HostState {
     Vector texture{};  // rs.texture_coord_list points here
     double falloff_start = 0;
     double falloff_stop = std::numeric_limits<double>::infinity();
+    // A probe hit is described at once only as far as the module reads it
+    // (ray_length, material, label, the links); its surface (point, normals,
+    // texture coordinates) waits here until a host operation needs it.
+    bool pending = false;
+    ProbeHit pending_hit;
+    Vec3 pending_direction;  // the origin is ray_origin
 };
 
+// Describes the surface of a pending probe hit (host/probe.cpp).
+void complete_probe_hit(HostState& s);
+
+// Makes the state's own fields whole: every host operation that reads them
+// passes through here or host_state.
+inline void complete_if_pending(RenderState* state) {
+    HostState& s = *static_cast<HostState*>(state->host_data);
+    if (s.pending) complete_probe_hit(s);
+}
+
 inline HostState& host_state(RenderState* state) {
+    complete_if_pending(state);
     return *static_cast<HostState*>(state->host_data);
 }
 
@@ -193,5 +210,8 @@ struct RenderContext {
 // render at a time per process.
 RenderContext& context();
 void set_context(RenderContext* ctx);
+
+// The shader instance whose call `state` is in (its active shader), or null.
+ShaderRuntime* running_shader(RenderState* state);
 
 }  // namespace vosh::render

@@ -48,11 +48,15 @@ Color texture_color(const ShaderDesc& desc, const RenderState* state) {
 
 }  // namespace
 
-Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
-    if (!from.has_surface) return origin;
+RayStart ray_start(const HostState& from, Vec3 origin, Vec3 direction) {
+    if (!from.has_surface) return {origin, true};
     const SurfaceSite site{from.object, from.primitive, from.b1, from.b2, to_vec3(from.rs.hit_point),
                            from.facing_normal};
-    return surface_ray_origin(*context().geometry, site, origin, direction);
+    return surface_ray_start(*context().geometry, site, origin, direction);
+}
+
+Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
+    return ray_start(from, origin, direction).origin;
 }
 
 bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_distance,
@@ -62,8 +66,6 @@ bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_d
                                          keep_off ? from.object : UINT32_MAX,
                                          keep_off ? from.primitive : UINT32_MAX, hit);
 }
-
-namespace {
 
 void describe_ray(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind) {
     const RenderContext& ctx = context();
@@ -80,14 +82,17 @@ void describe_ray(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
     to.ray_origin = origin;
     to.falloff_start = 0;
     to.falloff_stop = std::numeric_limits<double>::infinity();
+    to.pending = false;
 }
-
-}  // namespace
 
 void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
                   const SurfaceHit& hit, int32_t kind) {
-    const RenderContext& ctx = context();
     describe_ray(to, parent, origin, direction, kind);
+    describe_surface(to, direction, hit);
+}
+
+void describe_surface(HostState& to, Vec3 direction, const SurfaceHit& hit) {
+    const RenderContext& ctx = context();
     RenderState& r = to.rs;
     const ObjectDesc& object = ctx.scene->objects[hit.object];
     Vec3 ng = hit.geometric_normal, ns = hit.shading_normal;
@@ -131,6 +136,10 @@ void describe_miss(HostState& to, HostState* parent, Vec3 origin, Vec3 direction
 }
 
 bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
+    // A shader reads the state, and the colour-bleeding mode hands it the
+    // texture coordinates of the state's probe hit.
+    complete_if_pending(state);
+    if (state->child_state) complete_if_pending(state->child_state);
     switch (shader.kind) {
         case ShaderKind::occlusion: {
             ShaderRecord* const outer = state->active_shader;

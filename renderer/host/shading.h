@@ -8,6 +8,7 @@
 #include "renderer/trace/geometry.h"
 #include "renderer/host/host_context.h"
 #include "renderer/math/math3.h"
+#include "renderer/trace/ray_origin.h"
 
 namespace vosh::render {
 
@@ -16,8 +17,10 @@ namespace host_ray {
 constexpr int32_t probe = 30;
 }  // namespace host_ray
 
-// Origin of a ray that leaves the state's surface: surface_ray_origin
-// (trace/ray_origin.h) on the state's hit; unchanged off any surface.
+// Origin of a ray that leaves the state's surface: surface_ray_start
+// (trace/ray_origin.h) on the state's hit; unchanged, and clear of any
+// plane, off every surface.
+RayStart ray_start(const HostState& from, Vec3 origin, Vec3 direction);
 Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction);
 
 // Nearest hit from `from`'s surface along `direction` (unit) within
@@ -30,6 +33,10 @@ bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_d
 // hit `hit`; normals are turned toward the incoming ray.
 void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
                   const SurfaceHit& hit, int32_t kind);
+// The two halves of describe_hit: the ray's own fields (the links, kind,
+// direction, media, falloff), and the surface it hit.
+void describe_ray(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind);
+void describe_surface(HostState& to, Vec3 direction, const SurfaceHit& hit);
 // Same for a ray that left the scene.
 void describe_miss(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind);
 

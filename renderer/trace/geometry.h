@@ -28,6 +28,15 @@ struct SurfaceHit {
     double b1 = 0, b2 = 0;  // mesh: barycentric weights of the triangle's second and third vertex
 };
 
+// The least a hit records: what is read of it at once (the distance, the
+// object) and what describes it in full later (SceneGeometry::describe).
+struct ProbeHit {
+    double distance = 0;
+    uint32_t object = 0;
+    uint32_t primitive = 0;
+    float u = 0, v = 0;  // the ray tracer's barycentric coordinates
+};
+
 // Which faces a ray may hit: 'f' front (against the authored normal),
 // 'b' back, anything else both.
 bool facing_accepts(char facing, Vec3 geometric_normal, Vec3 direction);
@@ -49,6 +58,16 @@ public:
     // are passed through.
     bool intersect(Vec3 origin, Vec3 direction, double max_distance, char facing,
                    uint32_t skip_object, uint32_t skip_primitive, SurfaceHit& hit) const;
+
+    // Nearest hit on any face with distance in (0, max_distance]: one
+    // traversal, nothing described. For rays that accept both faces and
+    // cannot meet the primitive they leave from.
+    bool nearest(Vec3 origin, Vec3 direction, double max_distance, ProbeHit& hit) const;
+    // Whether anything lies within (0, max_distance], on either face.
+    bool occluded(Vec3 origin, Vec3 direction, double max_distance) const;
+    // The full description of a hit `nearest` found along the same ray: what
+    // `intersect` would have made of it.
+    void describe(Vec3 origin, Vec3 direction, const ProbeHit& found, SurfaceHit& hit) const;
 
     // The point of mesh triangle `primitive` of `object` with weights b1,
     // b2 of its second and third corner, described as a ray hit at distance
