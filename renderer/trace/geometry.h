@@ -90,7 +90,8 @@ public:
     bool smooth_offset(uint32_t object, uint32_t primitive, double b1, double b2, Vec3 direction,
                        Vec3& offset) const;
 
-    // The built ray-tracer scene, for benchmarks that trace it directly.
+    // The ray-tracer scene that nearest and occluded trace, for benchmarks
+    // that trace it directly.
     RTCSceneTy* native_scene() const;
 
 private:

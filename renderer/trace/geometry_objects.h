@@ -38,12 +38,14 @@ void fill_hit(const ObjectGeom& og, Vec3 origin, Vec3 direction, double t, uint3
 
 struct SceneGeometry::Impl {
     RTCDevice device = nullptr;
-    RTCScene scene = nullptr;
+    RTCScene scene = nullptr;             // robust: the stepping trace, eye and continued rays
+    RTCScene first_hit_scene = nullptr;   // the same geometries, fast traversal (see build)
     std::vector<RTCScene> instanced;  // one per transformed sphere or disk
     std::vector<ObjectGeom> objects;
 
     ~Impl() {
         if (scene) rtcReleaseScene(scene);
+        if (first_hit_scene) rtcReleaseScene(first_hit_scene);
         for (RTCScene s : instanced) rtcReleaseScene(s);
         if (device) rtcReleaseDevice(device);
     }

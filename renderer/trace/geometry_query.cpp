@@ -174,7 +174,8 @@ bool SceneGeometry::intersect(Vec3 origin, Vec3 direction, double max_distance, 
 bool SceneGeometry::nearest(Vec3 origin, Vec3 direction, double max_distance, ProbeHit& hit) const {
     if (!traceable(origin, direction, max_distance)) return false;
     RTCRayHit rh;
-    if (!trace_nearest(impl_->scene, origin, direction, 0.0f, far_limit(max_distance), rh, hit.object))
+    if (!trace_nearest(impl_->first_hit_scene, origin, direction, 0.0f, far_limit(max_distance), rh,
+                       hit.object))
         return false;
     hit.distance = rh.ray.tfar;
     hit.primitive = rh.hit.primID;
@@ -189,7 +190,7 @@ bool SceneGeometry::occluded(Vec3 origin, Vec3 direction, double max_distance) c
     rtcInitIntersectContext(&context);
     RTCRay ray;
     set_ray(ray, origin, direction, 0.0f, far_limit(max_distance));
-    rtcOccluded1(impl_->scene, &context, &ray);
+    rtcOccluded1(impl_->first_hit_scene, &context, &ray);
     return ray.tfar < 0;  // the ray tracer's mark for "blocked"
 }
 

@@ -186,5 +186,51 @@ TEST(ProbePath, RaysSaidToClearTheirPlaneNeverMeetTheirOwnPrimitive) {
     EXPECT_TRUE(surface_ray_start(geometry, flat, flat.point, {0, -1, 0}).clears_own_plane);
 }
 
+// First-hit rays trace a second BVH built without the robust traversal,
+// which is faster but may slip between faces at a ray aimed exactly at a
+// shared edge or vertex. From inside a closed mesh: rays in random
+// directions all hit, at the distance the robust trace finds; rays aimed
+// at the edges and corners never get through the robust trace, which eye
+// rays and the stepping trace use.
+TEST(ProbePath, FirstHitRaysAgreeWithTheRobustTraceWhichHasNoGapsAtEdges) {
+    Scene scene;
+    ObjectDesc box;  // a cube of side 2 about the origin, two triangles per face
+    box.shape = ShapeKind::mesh;
+    for (int k = 0; k < 8; ++k)
+        box.mesh.positions.push_back({k & 1 ? 1.0 : -1.0, k & 2 ? 1.0 : -1.0, k & 4 ? 1.0 : -1.0});
+    box.mesh.indices = {0, 1, 3, 0, 3, 2, 4, 6, 7, 4, 7, 5, 0, 4, 5, 0, 5, 1,
+                        2, 3, 7, 2, 7, 6, 0, 2, 6, 0, 6, 4, 1, 5, 7, 1, 7, 3};
+    scene.objects = {box};
+    SceneGeometry geometry;
+    std::string error;
+    ASSERT_TRUE(geometry.build(scene, error)) << error;
+
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> inside(-0.9, 0.9), unit(0, 1);
+    int at_edges = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const Vec3 from{inside(rng), inside(rng), inside(rng)};
+        const double theta = std::acos(2 * unit(rng) - 1), phi = 2 * M_PI * unit(rng);
+        const Vec3 d{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
+        ProbeHit fast;
+        SurfaceHit robust;
+        ASSERT_TRUE(geometry.nearest(from, d, 10, fast)) << "ray " << i;
+        ASSERT_TRUE(geometry.occluded(from, d, 10)) << "ray " << i;
+        ASSERT_TRUE(geometry.intersect(from, d, 10, 'a', UINT32_MAX, UINT32_MAX, robust)) << "ray " << i;
+        EXPECT_NEAR(fast.distance, robust.distance, 1e-5) << "ray " << i;
+
+        // A corner, or a point between two corners of one face: on its edges
+        // and on the diagonal that splits it.
+        const Vec3 a = box.mesh.positions[i % 8], b = box.mesh.positions[(i / 8 + 1 + i % 8) % 8];
+        if (a.x != b.x && a.y != b.y && a.z != b.z) continue;
+        const Vec3 target = i % 3 == 0 ? a : a + (b - a) * unit(rng);
+        ++at_edges;
+        const Vec3 to_edge = normalize(target - from);
+        ASSERT_TRUE(geometry.intersect(from, to_edge, 10, 'a', UINT32_MAX, UINT32_MAX, robust)) << "ray " << i;
+        EXPECT_NEAR(robust.distance, length(target - from), 1e-5) << "ray " << i;
+    }
+    EXPECT_GT(at_edges, 5000);
+}
+
 }  // namespace
 }  // namespace vosh::render::test
