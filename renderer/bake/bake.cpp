@@ -151,14 +151,6 @@ std::vector<unsigned char> bake_job(const Scene& scene, const ShaderDeclaration&
     return std::move(w.bytes);
 }
 
-void copy_run_stats(const TileRunStats& run, BakeStats& stats) {
-    stats.threads = run.threads;
-    stats.seconds = run.seconds;
-    stats.cpu_seconds = run.cpu_seconds;
-    stats.probe_rays = run.probe_rays;
-    stats.bad_samples = run.bad_samples;
-}
-
 }  // namespace
 
 bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
@@ -189,34 +181,20 @@ bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSe
     run.progress = settings.progress;
     run.stop = settings.stop;
     TileCounts counts;
-    bool finished = false;
-    if (ranks) {
-        DistributedStats dist;
-        finished = lead_tiles(
-            *ranks, tiles, run,
-            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-                return shade_tile(thread, tile, stop, plan, out);
-            },
-            [&](const Tile& tile, const std::vector<unsigned char>& result) {
-                return place_tile(tile, result, image, covered, counts);
-            },
-            dist, error);
-        copy_run_stats(dist.run, stats);
-        stats.ranks = ranks->size;
-        stats.tiles_per_rank = dist.tiles_per_rank;
-        stats.interrupted = dist.interrupted;
-        stats.leaked_blocks = dist.worker_leaked_blocks;
-    } else {
-        TileRunStats run_stats;
-        finished = run_tiles(
-            tiles, run,
-            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-                return bake_tile(thread, tile, stop, plan.target, plan.layout, 0, 0, image, covered, counts);
-            },
-            run_stats);
-        copy_run_stats(run_stats, stats);
-        stats.interrupted = !finished;
-    }
+    JobTileStats job;
+    const bool finished = run_job_tiles(
+        ranks, tiles, run,
+        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
+            return shade_tile(thread, tile, stop, plan, out);
+        },
+        [&](const Tile& tile, const std::vector<unsigned char>& result) {
+            return place_tile(tile, result, image, covered, counts);
+        },
+        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+            return bake_tile(thread, tile, stop, plan.target, plan.layout, 0, 0, image, covered, counts);
+        },
+        job, error);
+    copy_job_stats(job, stats);
     stats.leaked_blocks += close_session(session).leaked_blocks;
 
     stats.width = image.width;

@@ -116,14 +116,6 @@ std::vector<unsigned char> render_job(const Scene& scene, const ShaderDeclaratio
     return std::move(w.bytes);
 }
 
-void copy_run_stats(const TileRunStats& run, RenderStats& stats) {
-    stats.threads = run.threads;
-    stats.seconds = run.seconds;
-    stats.cpu_seconds = run.cpu_seconds;
-    stats.probe_rays = run.probe_rays;
-    stats.bad_samples = run.bad_samples;
-}
-
 }  // namespace
 
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
@@ -155,34 +147,20 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     run.threads = settings.threads;
     run.progress = settings.progress;
     run.stop = settings.stop;
-    bool finished = false;
-    if (ranks) {
-        DistributedStats dist;
-        finished = lead_tiles(
-            *ranks, tiles, run,
-            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-                return shade_tile(thread, tile, stop, spp, settings.seed, out);
-            },
-            [&](const Tile& tile, const std::vector<unsigned char>& result) {
-                return place_tile(tile, result, area, image);
-            },
-            dist, error);
-        copy_run_stats(dist.run, stats);
-        stats.ranks = ranks->size;
-        stats.tiles_per_rank = dist.tiles_per_rank;
-        stats.interrupted = dist.interrupted;
-        stats.leaked_blocks = dist.worker_leaked_blocks;
-    } else {
-        TileRunStats run_stats;
-        finished = run_tiles(
-            tiles, run,
-            [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-                return render_tile(thread, tile, stop, area, spp, settings.seed, image);
-            },
-            run_stats);
-        copy_run_stats(run_stats, stats);
-        stats.interrupted = !finished;
-    }
+    JobTileStats job;
+    const bool finished = run_job_tiles(
+        ranks, tiles, run,
+        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
+            return shade_tile(thread, tile, stop, spp, settings.seed, out);
+        },
+        [&](const Tile& tile, const std::vector<unsigned char>& result) {
+            return place_tile(tile, result, area, image);
+        },
+        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+            return render_tile(thread, tile, stop, area, spp, settings.seed, image);
+        },
+        job, error);
+    copy_job_stats(job, stats);
     stats.leaked_blocks += close_session(session).leaked_blocks;
     stats.width = image.width;
     stats.height = image.height;

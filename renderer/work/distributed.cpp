@@ -191,6 +191,24 @@ bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRu
     return !stats.interrupted && !waited_out && stats.run.tiles_done == tiles.size();
 }
 
+bool run_job_tiles(const Ranks* ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
+                   const TileShade& shade, const TilePlace& place, const TileWork& work,
+                   JobTileStats& stats, std::string& error) {
+    if (!ranks) {
+        const bool finished = run_tiles(tiles, settings, work, stats.run);
+        stats.interrupted = !finished;
+        return finished;
+    }
+    DistributedStats dist;
+    const bool finished = lead_tiles(*ranks, tiles, settings, shade, place, dist, error);
+    stats.run = dist.run;
+    stats.ranks = ranks->size;
+    stats.tiles_per_rank = std::move(dist.tiles_per_rank);
+    stats.worker_leaked_blocks = dist.worker_leaked_blocks;
+    stats.interrupted = dist.interrupted;
+    return finished;
+}
+
 void dismiss_workers(const Ranks& ranks) {
     Lead lead(ranks);
     lead.halt = true;

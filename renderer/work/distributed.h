@@ -35,6 +35,37 @@ struct DistributedStats {
 bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
                 const TileShade& shade, const TilePlace& place, DistributedStats& stats, std::string& error);
 
+// What a render's or a bake's tile loop reports, alone or across ranks.
+struct JobTileStats {
+    TileRunStats run;
+    int ranks = 1;
+    std::vector<uint64_t> tiles_per_rank;  // distributed only
+    uint64_t worker_leaked_blocks = 0;
+    bool interrupted = false;  // stopped through the settings' stop flag
+};
+
+// The tile loop of a job on rank 0, or alone when `ranks` is null. Across
+// ranks `shade` makes each tile's result and `place` puts it into the
+// output; alone the threads do `work`, which writes in place. False when
+// stopped, or when a rank failed (`error` says which).
+bool run_job_tiles(const Ranks* ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
+                   const TileShade& shade, const TilePlace& place, const TileWork& work,
+                   JobTileStats& stats, std::string& error);
+
+// Copies what the statistics of every job share (RenderStats, BakeStats).
+template <typename Stats>
+void copy_job_stats(const JobTileStats& job, Stats& stats) {
+    stats.threads = job.run.threads;
+    stats.seconds = job.run.seconds;
+    stats.cpu_seconds = job.run.cpu_seconds;
+    stats.probe_rays = job.run.probe_rays;
+    stats.bad_samples = job.run.bad_samples;
+    stats.ranks = job.ranks;
+    stats.tiles_per_rank = job.tiles_per_rank;
+    stats.interrupted = job.interrupted;
+    stats.leaked_blocks = job.worker_leaked_blocks;
+}
+
 // Rank 0 when it cannot do its share: stops the others and waits for their
 // last word (abandon_ranks when some never gave it).
 void dismiss_workers(const Ranks& ranks);
