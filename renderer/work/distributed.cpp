@@ -199,14 +199,8 @@ bool run_job_tiles(const Ranks* ranks, const std::vector<Tile>& tiles, const Til
         stats.interrupted = !finished;
         return finished;
     }
-    DistributedStats dist;
-    const bool finished = lead_tiles(*ranks, tiles, settings, shade, place, dist, error);
-    stats.run = dist.run;
     stats.ranks = ranks->size;
-    stats.tiles_per_rank = std::move(dist.tiles_per_rank);
-    stats.worker_leaked_blocks = dist.worker_leaked_blocks;
-    stats.interrupted = dist.interrupted;
-    return finished;
+    return lead_tiles(*ranks, tiles, settings, shade, place, stats, error);
 }
 
 void dismiss_workers(const Ranks& ranks) {

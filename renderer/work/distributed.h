@@ -36,12 +36,8 @@ bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRu
                 const TileShade& shade, const TilePlace& place, DistributedStats& stats, std::string& error);
 
 // What a render's or a bake's tile loop reports, alone or across ranks.
-struct JobTileStats {
-    TileRunStats run;
+struct JobTileStats : DistributedStats {
     int ranks = 1;
-    std::vector<uint64_t> tiles_per_rank;  // distributed only
-    uint64_t worker_leaked_blocks = 0;
-    bool interrupted = false;  // stopped through the settings' stop flag
 };
 
 // The tile loop of a job on rank 0, or alone when `ranks` is null. Across
