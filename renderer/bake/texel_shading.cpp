@@ -4,6 +4,7 @@
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/sampler.h"
+#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 

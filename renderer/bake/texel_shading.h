@@ -7,7 +7,7 @@
 
 #include "renderer/bake/tangent_frame.h"
 #include "renderer/bake/texel_coverage.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/thread_context.h"
 #include "renderer/scene/scene.h"
 
 namespace vosh::render {

@@ -10,7 +10,9 @@
 
 #include "host/host_interface.h"
 #include "renderer/trace/environment.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/current_context.h"
+#include "renderer/scene/shader_declaration.h"
+#include "renderer/host/thread_context.h"
 #include "renderer/trace/sampler.h"
 #include "renderer/host/shading.h"
 
@@ -87,7 +89,7 @@ int32_t mi_query(int32_t code, RenderState* state, Tag tag, void* result, ...) {
     if (!result) return 0;
     switch (code) {
         case query_code::user_slot: {
-            ShaderRuntime* shader = running_shader(state);
+            ShaderRuntime* shader = running_shader(ctx, state);
             if (!shader) return 0;
             *static_cast<void***>(result) = &shader->user_slot;
             return 1;
@@ -109,7 +111,7 @@ int32_t mi_query(int32_t code, RenderState* state, Tag tag, void* result, ...) {
 
 void* mi_phen_eval(RenderState* state, void* parameter) {
     RenderContext& ctx = context();
-    ShaderRuntime* shader = running_shader(state);
+    ShaderRuntime* shader = running_shader(ctx, state);
     if (!shader || shader->buffer.empty()) return parameter;
     const auto* base = shader->buffer.data();
     const auto* at = static_cast<const unsigned char*>(parameter);

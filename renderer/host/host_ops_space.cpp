@@ -1,7 +1,8 @@
 // The host operations that carry vectors between spaces: world, camera,
 // object, light and raster.
 #include "host/host_interface.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/current_context.h"
+#include "renderer/host/thread_context.h"
 
 using namespace vosh;
 using namespace vosh::render;
@@ -44,7 +45,7 @@ int32_t mi_normal_to_light(RenderState* state, Vector* out, const Vector* in) {
     RenderContext& ctx = context();
     // The light the running shader names, else the scene's first light.
     int32_t light = -1;
-    if (ShaderRuntime* shader = running_shader(state)) light = shader->light;
+    if (ShaderRuntime* shader = running_shader(ctx, state)) light = shader->light;
     if (light < 0 && !ctx.light_to_world.empty()) light = 0;
     if (light < 0) {
         *out = *in;

@@ -4,7 +4,9 @@
 #include <limits>
 
 #include "host/host_interface.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/current_context.h"
+#include "renderer/scene/shader_declaration.h"
+#include "renderer/host/thread_context.h"
 #include "renderer/host/probe.h"
 #include "renderer/host/shading.h"
 #include "renderer/trace/sampler.h"

@@ -1,6 +1,7 @@
 #include "renderer/host/probe.h"
 
 #include "renderer/host/shading.h"
+#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 

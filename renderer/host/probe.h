@@ -4,7 +4,7 @@
 // allow it.
 #pragma once
 
-#include "renderer/host/host_context.h"
+#include "renderer/host/host_state.h"
 #include "renderer/math/math3.h"
 #include "renderer/trace/ray_origin.h"
 

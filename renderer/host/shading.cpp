@@ -5,6 +5,8 @@
 
 #include "renderer/trace/environment.h"
 #include "renderer/trace/ray_origin.h"
+#include "renderer/host/current_context.h"
+#include "renderer/host/thread_context.h"
 
 namespace vosh::render {
 

@@ -6,7 +6,8 @@
 
 #include "host/render_state.h"
 #include "renderer/trace/geometry.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/host_state.h"
+#include "renderer/host/shader_runtime.h"
 #include "renderer/math/math3.h"
 #include "renderer/trace/ray_origin.h"
 

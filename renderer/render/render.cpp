@@ -10,6 +10,7 @@
 #include "renderer/work/scene_wire.h"
 #include "renderer/work/session.h"
 #include "renderer/work/tiles.h"
+#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 

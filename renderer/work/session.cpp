@@ -5,6 +5,7 @@
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/camera.h"
+#include "renderer/host/current_context.h"
 #include "shader/occlusion_params.h"
 
 namespace vosh::render {

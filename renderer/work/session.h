@@ -11,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "renderer/host/host_context.h"
+#include "renderer/host/render_context.h"
+#include "renderer/host/thread_context.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/trace/geometry.h"

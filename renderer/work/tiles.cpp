@@ -12,6 +12,7 @@
 #endif
 
 #include "renderer/output/progress.h"
+#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 

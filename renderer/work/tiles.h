@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "renderer/host/host_context.h"
+#include "renderer/host/thread_context.h"
 
 namespace vosh::render {
 

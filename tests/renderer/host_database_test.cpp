@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/host_interface.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/current_context.h"
 #include "renderer/host/tags.h"
 
 namespace vosh::render::test {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "render_harness.h"
-#include "renderer/host/host_context.h"
+#include "renderer/host/memory_tracker.h"
 #include "renderer/scene/scene_loader.h"
 
 namespace vosh::render::test {

@@ -1,6 +1,6 @@
 #include "renderer/trace/sampler.h"
 
-#include "renderer/host/host_context.h"
+#include "renderer/host/thread_context.h"
 
 #include <gtest/gtest.h>
 

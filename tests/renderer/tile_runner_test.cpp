@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "renderer/host/host_context.h"
+#include "renderer/host/current_context.h"
 #include "renderer/work/tiles.h"
 
 namespace vosh::render::test {

@@ -1,32 +1,8 @@
-#include "renderer/host/host_context.h"
+#include "renderer/host/thread_context.h"
 
 #include "renderer/trace/sampler.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-
 namespace vosh::render {
-
-namespace {
-
-RenderContext* current_context = nullptr;
-
-constexpr size_t warnings_shown_per_text = 3;
-
-}  // namespace
-
-RenderContext& context() { return *current_context; }
-void set_context(RenderContext* ctx) { current_context = ctx; }
-
-ShaderRuntime* running_shader(RenderState* state) {
-    if (!state || !state->active_shader) return nullptr;
-    const auto* record = reinterpret_cast<const HostShaderRecord*>(state->active_shader);
-    RenderContext& ctx = context();
-    if (record->shader_index >= ctx.shaders.size()) return nullptr;
-    return ctx.shaders[record->shader_index].get();
-}
 
 ThreadContext::ThreadContext(int max_depth, CameraRecord* camera, RenderOptions* options)
     : max_depth_(max_depth) {
@@ -107,62 +83,6 @@ unsigned char* ThreadContext::eval_slot() {
     unsigned char* slot = eval_ring_[eval_next_].data();
     eval_next_ = (eval_next_ + 1) % eval_ring_.size();
     return slot;
-}
-
-void WarningLog::warn(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const uint64_t seen = ++counts_[text];
-    if (seen <= warnings_shown_per_text) {
-        show(text);
-        if (seen == warnings_shown_per_text) show("(further copies of this warning are only counted)");
-    }
-}
-
-void WarningLog::show(const std::string& line) {
-    if (outlet_)
-        outlet_(line);
-    else
-        std::fprintf(stderr, "WARNING: %s\n", line.c_str());
-}
-
-void WarningLog::flush_summary() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [text, count] : counts_)
-        if (count > warnings_shown_per_text)
-            show(text + " (" + std::to_string(count) + " times in all)");
-    counts_.clear();
-}
-
-void* MemoryTracker::allocate(const char* file, int32_t line, int32_t size) {
-    if (size < 0) return nullptr;
-    void* block = std::calloc(1, size > 0 ? static_cast<size_t>(size) : 1);
-    if (!block) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    blocks_[block] = std::string(file ? file : "?") + ":" + std::to_string(line) + " (" +
-                     std::to_string(size) + " bytes)";
-    return block;
-}
-
-bool MemoryTracker::release(void* block) {
-    if (!block) return true;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = blocks_.find(block);
-    if (it == blocks_.end()) return false;
-    blocks_.erase(it);
-    std::free(block);
-    return true;
-}
-
-size_t MemoryTracker::report_leaks() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [block, where] : blocks_) {
-        std::fprintf(stderr, "vosh-render: module memory never released: block allocated at %s\n",
-                     where.c_str());
-        std::free(block);
-    }
-    const size_t n = blocks_.size();
-    blocks_.clear();
-    return n;
 }
 
 }  // namespace vosh::render
