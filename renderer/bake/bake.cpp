@@ -177,6 +177,7 @@ bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSe
     std::vector<uint8_t> covered(static_cast<size_t>(image.width) * image.height, 0);
     const std::vector<Tile> tiles = split_into_tiles({0, 0, settings.width, settings.height}, tile_size);
     TileRunSettings run;
+    run.context = &session.context;
     run.threads = settings.threads;
     run.progress = settings.progress;
     run.stop = settings.stop;
@@ -253,6 +254,7 @@ int bake_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerS
     session.context.camera_record = {settings.width, settings.height};
     const std::vector<Tile> tiles = split_into_tiles({0, 0, settings.width, settings.height}, tile_size);
     TileRunSettings run;
+    run.context = &session.context;
     run.threads = threads > 0 ? threads : worker.threads;
     run.stop = worker.stop;
     TileRunStats run_stats;

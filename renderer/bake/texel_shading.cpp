@@ -4,7 +4,6 @@
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/sampler.h"
-#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 
@@ -43,7 +42,7 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
     if (!scratch.chosen) return result;
     result.covered = true;
     result.overlapped = scratch.overlapped;
-    const RenderContext& ctx = context();
+    const RenderContext& ctx = thread.ctx();
     const ObjectDesc& o = *target.desc;
     double sum[4] = {0, 0, 0, 0};
     const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
@@ -64,8 +63,8 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
             world[k] = corner_position(o, v);
             texel[k] = uv_to_texel((*target.uvs)[v], target.width, target.height);
         }
-        thread.world_to_raster = world_to_texel_map(world, texel);
-        thread.has_raster_map = true;
+        thread.raster.world_to_texel = world_to_texel_map(world, texel);
+        thread.raster.texel_map = true;
         // An eye looking straight down the shading normal, from no distance.
         HostState& eye = thread.state_at(0);
         describe_hit(eye, nullptr, hit.point, -hit.shading_normal, hit, ray_kind::eye);

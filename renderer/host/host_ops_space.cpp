@@ -57,11 +57,9 @@ int32_t mi_normal_to_light(RenderState* state, Vector* out, const Vector* in) {
 
 void mi_point_to_raster(RenderState* state, Vector* out, const Vector* in) {
     if (!out || !in) return;
-    const ThreadContext* thread = state ? host_state(state).thread : nullptr;
-    if (thread && thread->has_raster_map)
-        *out = to_vector(transform_point(thread->world_to_raster, to_vec3(*in)));
-    else
-        *out = to_vector(world_to_raster(context().camera, to_vec3(*in)));
+    const CameraModel& camera = context().camera;
+    const Vec3 p = to_vec3(*in);
+    *out = to_vector(state ? to_raster(host_state(state).thread->raster, camera, p) : world_to_raster(camera, p));
 }
 
 void mi_point_transform(Vector* out, const Vector* in, const float* m) {

@@ -51,7 +51,7 @@ int32_t mi_trace_environment(Color* result, RenderState* /*state*/, const Vector
     if (!result || !direction) return 0;
     const Vec3 d = to_vec3(*direction);
     if (!(length(d) > 0)) return 0;
-    *result = environment_radiance(d);
+    *result = environment_radiance(context(), d);
     return 1;
 }
 
@@ -139,7 +139,7 @@ int32_t mi_compute_avg_radiance(Color* result, RenderState* state, char face,
                                  n * std::sqrt(std::fmax(0.0, 1 - u[0])));
         ++s.thread->probes;
         if (blocked_from(s, ray_start(s, p, d), d, stop)) continue;
-        const Color e = environment_radiance(d);
+        const Color e = environment_radiance(ctx, d);
         sum[0] += e.r;
         sum[1] += e.g;
         sum[2] += e.b;

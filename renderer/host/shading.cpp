@@ -5,7 +5,6 @@
 
 #include "renderer/trace/environment.h"
 #include "renderer/trace/ray_origin.h"
-#include "renderer/host/current_context.h"
 #include "renderer/host/thread_context.h"
 
 namespace vosh::render {
@@ -54,7 +53,7 @@ RayStart ray_start(const HostState& from, Vec3 origin, Vec3 direction) {
     if (!from.has_surface) return {origin, true};
     const SurfaceSite site{from.object, from.primitive, from.b1, from.b2, to_vec3(from.rs.hit_point),
                            from.facing_normal};
-    return surface_ray_start(*context().geometry, site, origin, direction);
+    return surface_ray_start(*from.thread->ctx().geometry, site, origin, direction);
 }
 
 Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
@@ -64,13 +63,13 @@ Vec3 offset_origin(const HostState& from, Vec3 origin, Vec3 direction) {
 bool trace_from(const HostState& from, Vec3 origin, Vec3 direction, double max_distance,
                 SurfaceHit& hit) {
     const bool keep_off = from.has_surface && from.rs.origin_primitive != nullptr;
-    return context().geometry->intersect(origin, direction, max_distance, from.rs.facing_mode,
-                                         keep_off ? from.object : UINT32_MAX,
-                                         keep_off ? from.primitive : UINT32_MAX, hit);
+    return from.thread->ctx().geometry->intersect(origin, direction, max_distance, from.rs.facing_mode,
+                                                keep_off ? from.object : UINT32_MAX,
+                                                keep_off ? from.primitive : UINT32_MAX, hit);
 }
 
 void describe_ray(HostState& to, HostState* parent, Vec3 origin, Vec3 direction, int32_t kind) {
-    const RenderContext& ctx = context();
+    const RenderContext& ctx = to.thread->ctx();
     RenderState& r = to.rs;
     r.parent_state = parent ? &parent->rs : nullptr;
     r.ray_kind = kind;
@@ -94,7 +93,7 @@ void describe_hit(HostState& to, HostState* parent, Vec3 origin, Vec3 direction,
 }
 
 void describe_surface(HostState& to, Vec3 direction, const SurfaceHit& hit) {
-    const RenderContext& ctx = context();
+    const RenderContext& ctx = to.thread->ctx();
     RenderState& r = to.rs;
     const ObjectDesc& object = ctx.scene->objects[hit.object];
     Vec3 ng = hit.geometric_normal, ns = hit.shading_normal;
@@ -146,8 +145,8 @@ bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
         case ShaderKind::occlusion: {
             ShaderRecord* const outer = state->active_shader;
             state->active_shader = &shader.host_record.record;
-            context().module.shade(result, state,
-                                   reinterpret_cast<OcclusionParams*>(shader.buffer.data()));
+            host_state(state).thread->ctx().module.shade(
+                result, state, reinterpret_cast<OcclusionParams*>(shader.buffer.data()));
             state->active_shader = outer;
             return true;
         }
@@ -172,7 +171,7 @@ bool call_shader(ShaderRuntime& shader, Color* result, RenderState* state) {
 }
 
 Color shade_surface(HostState& s) {
-    RenderContext& ctx = context();
+    RenderContext& ctx = s.thread->ctx();
     const MaterialRecord& material = ctx.materials[tag_index(s.rs.material_tag)];
     ShaderRuntime& shader = *ctx.shaders[tag_index(material.shader_tag)];
     // The module reads the opacity from the alpha it is handed.
@@ -205,15 +204,15 @@ bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out) {
         out = shade_surface(next);
     } else {
         describe_miss(next, &s, origin, d, kind);
-        out = environment_radiance(d);
+        out = environment_radiance(s.thread->ctx(), d);
     }
     return true;
 }
 
 RenderHooks render_hooks;
 
-Color environment_radiance(Vec3 direction) {
-    return environment_lookup(context().scene->environment, direction);
+Color environment_radiance(const RenderContext& ctx, Vec3 direction) {
+    return environment_lookup(ctx.scene->environment, direction);
 }
 
 }  // namespace vosh::render

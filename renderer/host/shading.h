@@ -7,6 +7,7 @@
 #include "host/render_state.h"
 #include "renderer/trace/geometry.h"
 #include "renderer/host/host_state.h"
+#include "renderer/host/render_context.h"
 #include "renderer/host/shader_runtime.h"
 #include "renderer/math/math3.h"
 #include "renderer/trace/ray_origin.h"
@@ -52,8 +53,8 @@ Color shade_surface(HostState& s);
 // the environment). False beyond the trace depth.
 bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out);
 
-// Radiance of the environment along `direction`.
-Color environment_radiance(Vec3 direction);
+// Radiance of the scene's environment along `direction`.
+Color environment_radiance(const RenderContext& ctx, Vec3 direction);
 
 // Hooks for benchmarks; both null in a normal render. Set them before a
 // render starts and clear them after it ends.

@@ -4,18 +4,17 @@
 
 namespace vosh::render {
 
-ThreadContext::ThreadContext(int max_depth, CameraRecord* camera, RenderOptions* options)
-    : max_depth_(max_depth) {
+ThreadContext::ThreadContext(RenderContext& ctx) : ctx_(ctx), max_depth_(ctx.max_depth) {
     // One state per trace depth, plus one so probes from the deepest state
     // still have a child to describe their hits.
-    for (int d = 0; d <= max_depth + 1; ++d) {
+    for (int d = 0; d <= max_depth_ + 1; ++d) {
         auto s = std::make_unique<HostState>();
         s->thread = this;
         s->depth = d;
         s->rs.host_data = s.get();
-        s->rs.camera_record = camera;
-        s->rs.render_options = options;
-        s->rs.facing_mode = options->facing_default;
+        s->rs.camera_record = &ctx.camera_record;
+        s->rs.render_options = &ctx.options;
+        s->rs.facing_mode = ctx.options.facing_default;
         s->rs.incoming_ior = s->rs.outgoing_ior = 1.0f;
         s->rs.texture_coord_list = &s->texture;
         states_.push_back(std::move(s));

@@ -1,5 +1,7 @@
 // One render thread's states (one per trace depth), per-sample shader
-// state, sampler bookkeeping and counters.
+// state, sampler bookkeeping and counters, and the render context of the
+// session the thread works in: the renderer's code reaches the context
+// through the thread (or a state's thread), never through a global.
 #pragma once
 
 #include <array>
@@ -12,13 +14,18 @@
 
 #include "host/render_state.h"
 #include "renderer/host/host_state.h"
-#include "renderer/math/math3.h"
+#include "renderer/host/raster_space.h"
+#include "renderer/host/render_context.h"
 
 namespace vosh::render {
 
 class ThreadContext {
 public:
-    ThreadContext(int max_depth, CameraRecord* camera, RenderOptions* options);
+    // States as deep as the context's max_depth, each seeing its camera
+    // record and options; `ctx` must outlive the thread context.
+    explicit ThreadContext(RenderContext& ctx);
+
+    RenderContext& ctx() const { return ctx_; }
 
     HostState& state_at(int depth) { return *states_[static_cast<size_t>(depth)]; }
     int max_depth() const { return max_depth_; }
@@ -48,12 +55,10 @@ public:
 
     uint64_t probes = 0;
     uint64_t bad_samples = 0;
-    // A bake sets these: its raster space is texel space, reached through
-    // the affine map of the triangle under the current texel point.
-    bool has_raster_map = false;
-    Mat4 world_to_raster;
+    RasterSpace raster;  // the camera's unless a bake set its texel map
 
 private:
+    RenderContext& ctx_;
     int max_depth_;
     std::vector<std::unique_ptr<HostState>> states_;
     uint32_t x_ = 0, y_ = 0, sample_ = 0, samples_ = 1, seed_ = 0, call_index_ = 0;

@@ -10,7 +10,6 @@
 #include "renderer/work/scene_wire.h"
 #include "renderer/work/session.h"
 #include "renderer/work/tiles.h"
-#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 
@@ -19,7 +18,7 @@ namespace {
 constexpr int tile_size = 16;
 Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sample, int spp,
                     uint32_t seed) {
-    RenderContext& ctx = context();
+    RenderContext& ctx = thread.ctx();
     const uint32_t samples = static_cast<uint32_t>(spp);
     thread.begin_sample(px, py, sample, samples, seed);
     double jitter[2];
@@ -34,7 +33,7 @@ Color render_sample(ThreadContext& thread, uint32_t px, uint32_t py, uint32_t sa
         describe_hit(eye, nullptr, origin, direction, hit, ray_kind::eye);
         c = shade_surface(eye);
     } else {
-        c = environment_radiance(direction);
+        c = environment_radiance(ctx, direction);
         c.a = 1;
     }
     if (!std::isfinite(c.r) || !std::isfinite(c.g) || !std::isfinite(c.b) || !std::isfinite(c.a)) {
@@ -145,6 +144,7 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);
     const std::vector<Tile> tiles = split_into_tiles({area.x0, area.y0, area.x1, area.y1}, tile_size);
     TileRunSettings run;
+    run.context = &session.context;
     run.threads = settings.threads;
     run.progress = settings.progress;
     run.stop = settings.stop;
@@ -206,6 +206,7 @@ int render_as_worker(ByteReader& job, const ShaderDeclaration& decl, const Worke
     }
     const std::vector<Tile> tiles = split_into_tiles({area.x0, area.y0, area.x1, area.y1}, tile_size);
     TileRunSettings run;
+    run.context = &session.context;
     run.threads = threads > 0 ? threads : settings.threads;
     run.stop = settings.stop;
     TileRunStats run_stats;

@@ -172,7 +172,7 @@ bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRu
         return working || !lead.all_heard();
     };
     TileRunStats own;
-    run_tile_threads(tiles, settings.threads, &lead.halt, work, feed, own);
+    run_tile_threads(*settings.context, tiles, settings.threads, &lead.halt, work, feed, own);
     if (bar) bar->finish();
 
     stats.tiles_per_rank[0] = own.tiles_done;
@@ -301,7 +301,7 @@ bool follow_tiles(const std::vector<Tile>& tiles, const TileRunSettings& setting
         std::lock_guard<std::mutex> lock(follow.mutex);
         return working || follow.asked > 0 || !follow.outbox.empty();
     };
-    run_tile_threads(tiles, settings.threads, &follow.halt, work, feed, stats);
+    run_tile_threads(*settings.context, tiles, settings.threads, &follow.halt, work, feed, stats);
     return !follow.halt;
 }
 

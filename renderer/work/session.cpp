@@ -150,7 +150,7 @@ bool open_session(const Scene& scene, const ShaderDeclaration& decl,
     if (!load_module(settings.module_path, ctx.module, error)) return false;
 
     set_context(&ctx);
-    session.setup = std::make_unique<ThreadContext>(ctx.max_depth, &ctx.camera_record, &ctx.options);
+    session.setup = std::make_unique<ThreadContext>(ctx);
     if (!init_module(session, error)) {
         set_context(nullptr);
         unload_module(ctx.module);

@@ -12,7 +12,6 @@
 #endif
 
 #include "renderer/output/progress.h"
-#include "renderer/host/current_context.h"
 
 namespace vosh::render {
 
@@ -52,13 +51,12 @@ struct FlushDenormals {
 #endif
 };
 
-void work_through(const std::vector<Tile>& tiles, const TileWork& work, const TileFeed& feed,
+void work_through(RenderContext& ctx, const std::vector<Tile>& tiles, const TileWork& work, const TileFeed& feed,
                   ThreadTally& tally, StopFlag stop) {
     const FlushDenormals flush;
     {
         CpuTimeTally cpu{tally.cpu_ns};
-        RenderContext& ctx = context();
-        ThreadContext thread(ctx.max_depth, &ctx.camera_record, &ctx.options);
+        ThreadContext thread(ctx);
         for (size_t t = 0; feed.take(t) && t < tiles.size();) {
             if (!work(thread, tiles[t], stop)) break;
             tally.done++;
@@ -79,8 +77,9 @@ std::vector<Tile> split_into_tiles(const Tile& area, int size) {
     return tiles;
 }
 
-void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::atomic<bool>* stop,
-                      const TileWork& work, const TileFeed& feed, TileRunStats& stats) {
+void run_tile_threads(RenderContext& ctx, const std::vector<Tile>& tiles, int threads,
+                      const std::atomic<bool>* stop, const TileWork& work, const TileFeed& feed,
+                      TileRunStats& stats) {
     ThreadTally tally;
     const StopFlag stop_flag{stop};
     const auto start = std::chrono::steady_clock::now();
@@ -88,7 +87,7 @@ void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::at
     for (int i = 0; i < std::max(1, threads); ++i) {
         try {
             tally.working++;
-            workers.emplace_back(work_through, std::cref(tiles), std::cref(work), std::cref(feed),
+            workers.emplace_back(work_through, std::ref(ctx), std::cref(tiles), std::cref(work), std::cref(feed),
                                  std::ref(tally), stop_flag);
         } catch (const std::system_error&) {
             tally.working--;
@@ -97,7 +96,7 @@ void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::at
     }
     if (workers.empty()) {
         tally.working++;
-        work_through(tiles, work, feed, tally, stop_flag);
+        work_through(ctx, tiles, work, feed, tally, stop_flag);
     }
     while (feed.attend(tally.working.load() > 0))
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -137,7 +136,7 @@ bool run_tiles(const std::vector<Tile>& tiles, const TileRunSettings& settings, 
         }
         return working;
     };
-    run_tile_threads(tiles, settings.threads, settings.stop, counted, feed, stats);
+    run_tile_threads(*settings.context, tiles, settings.threads, settings.stop, counted, feed, stats);
     if (bar) bar->finish();
     return stats.tiles_done == tiles.size();
 }

@@ -33,6 +33,7 @@ inline bool stop_requested(const StopFlag& stop) {
 }
 
 struct TileRunSettings {
+    RenderContext* context = nullptr;  // the open session's; each thread's host state works in it
     int threads = 1;
     bool progress = false;  // a progress bar on standard error
     // When set, becomes true to stop the run; the work function sees it
@@ -55,7 +56,7 @@ struct TileRunStats {
 using TileWork = std::function<bool(ThreadContext& thread, const Tile& tile, const StopFlag& stop)>;
 
 // Runs `work` on every tile over the threads, in the open session whose
-// context the host operations reach. When the system refuses all threads
+// context the settings name. When the system refuses all threads
 // the calling thread does the work. True when every tile was done.
 bool run_tiles(const std::vector<Tile>& tiles, const TileRunSettings& settings, const TileWork& work,
                TileRunStats& stats);
@@ -72,7 +73,8 @@ struct TileFeed {
     std::function<bool(bool threads_working)> attend;
 };
 
-void run_tile_threads(const std::vector<Tile>& tiles, int threads, const std::atomic<bool>* stop,
-                      const TileWork& work, const TileFeed& feed, TileRunStats& stats);
+void run_tile_threads(RenderContext& ctx, const std::vector<Tile>& tiles, int threads,
+                      const std::atomic<bool>* stop, const TileWork& work, const TileFeed& feed,
+                      TileRunStats& stats);
 
 }  // namespace vosh::render

@@ -172,9 +172,8 @@ struct Split {
 };
 
 TEST(CellSampler, SamplesOfACellShareOneStratifiedSet) {
-    CameraRecord camera{};
-    RenderOptions options{};
-    ThreadContext t(2, &camera, &options);
+    RenderContext ctx;
+    ThreadContext t(ctx);
     for (const Split split : {Split{1, 64}, Split{16, 4}, Split{4, 16}, Split{256, 1}}) {
         std::vector<std::pair<double, double>> all;
         for (uint32_t s = 0; s < split.samples; ++s) {
@@ -188,9 +187,8 @@ TEST(CellSampler, SamplesOfACellShareOneStratifiedSet) {
 }
 
 TEST(CellSampler, CellsCallsAndSeedsGetTheirOwnSets) {
-    CameraRecord camera{};
-    RenderOptions options{};
-    ThreadContext t(2, &camera, &options);
+    RenderContext ctx;
+    ThreadContext t(ctx);
     const auto base = call_points(t, 10, 10, 0, 1, 16, 0);
     const auto again = call_points(t, 10, 10, 0, 1, 16, 0);
     EXPECT_EQ(base, again);
@@ -214,9 +212,8 @@ TEST(CellSampler, CellsCallsAndSeedsGetTheirOwnSets) {
 // (sqrt(p (1 - p) / 64) = 0.057 for p = 0.28). (Camera positions do not
 // enter here: all samples see the same integrand.)
 TEST(CellSampler, ErrorHardlyDependsOnTheSplit) {
-    CameraRecord camera{};
-    RenderOptions options{};
-    ThreadContext t(2, &camera, &options);
+    RenderContext ctx;
+    ThreadContext t(ctx);
     const double exact = M_PI * 0.09;
     const auto rms = [&](Split split) {
         double squares = 0;
@@ -259,9 +256,8 @@ TEST(CellSampler, PositionsInsideTheCellAreStratified) {
 // (what spreads the error as blue noise); a group across a tile's border
 // does not need to.
 TEST(CellSampler, AlignedGroupsOfCellsFormOneNet) {
-    CameraRecord camera{};
-    RenderOptions options{};
-    ThreadContext t(2, &camera, &options);
+    RenderContext ctx;
+    ThreadContext t(ctx);
     for (const Split split : {Split{1, 16}, Split{4, 4}}) {
         for (const uint32_t side : {2u, 4u}) {
             for (const auto& [x0, y0] : {std::pair{0u, 0u}, std::pair{60u, 12u}, std::pair{1000u, 388u}}) {
@@ -285,9 +281,8 @@ TEST(CellSampler, AlignedGroupsOfCellsFormOneNet) {
 // do; the sampler's neighbours cancel part of it, and the error per cell
 // must not grow for that.
 TEST(CellSampler, ErrorIsSpreadAsBlueNoise) {
-    CameraRecord camera{};
-    RenderOptions options{};
-    ThreadContext t(2, &camera, &options);
+    RenderContext ctx;
+    ThreadContext t(ctx);
     // Cells of one tile share the scramble's top digits, so the error per
     // cell is averaged over many renders' seeds.
     constexpr int side = 32, n = 64, renders = 32;

@@ -7,18 +7,11 @@
 #include <iterator>
 #include <vector>
 
-#include "renderer/host/current_context.h"
+#include "renderer/host/render_context.h"
 #include "renderer/work/tiles.h"
 
 namespace vosh::render::test {
 namespace {
-
-// The runner builds each thread's host state from the current context.
-struct ContextScope {
-    RenderContext ctx;
-    ContextScope() { set_context(&ctx); }
-    ~ContextScope() { set_context(nullptr); }
-};
 
 TEST(TileRunner, SplitCoversTheAreaRowByRowWithClippedEdgeTiles) {
     const std::vector<Tile> tiles = split_into_tiles({3, 5, 40, 30}, 16);
@@ -35,12 +28,13 @@ TEST(TileRunner, SplitCoversTheAreaRowByRowWithClippedEdgeTiles) {
 }
 
 TEST(TileRunner, EveryCellOnceOnAnyThreadCount) {
-    ContextScope scope;
+    RenderContext ctx;  // each thread's host state is built on it
     const int width = 37, height = 23;
     const std::vector<Tile> tiles = split_into_tiles({0, 0, width, height}, 5);
     for (int threads : {1, 2, 7}) {
         std::vector<std::atomic<int>> visits(width * height);
         TileRunSettings settings;
+        settings.context = &ctx;
         settings.threads = threads;
         TileRunStats stats;
         const bool finished = run_tiles(
@@ -65,11 +59,12 @@ TEST(TileRunner, EveryCellOnceOnAnyThreadCount) {
 }
 
 TEST(TileRunner, StopLeavesTheTileUnderWayUndoneAndKeepsItsCounts) {
-    ContextScope scope;
+    RenderContext ctx;
     const std::vector<Tile> tiles = split_into_tiles({0, 0, 64, 64}, 8);
     std::atomic<bool> stop{false};
     std::atomic<int> started{0};
     TileRunSettings settings;
+    settings.context = &ctx;
     settings.threads = 2;
     settings.stop = &stop;
     TileRunStats stats;
