@@ -15,9 +15,10 @@
 
 #include "renderer/bake/bake.h"
 #include "renderer/cli_support.h"
-#include "renderer/host/module_loader.h"
+#include "renderer/output/summary.h"
 #include "renderer/scene/model_scene.h"
 #include "renderer/scene/scene_loader.h"
+#include "renderer/work/shader_files.h"
 
 namespace vosh::render {
 
@@ -72,14 +73,6 @@ bool parse_background(const std::string& text, Color& c, std::string& error) {
     return true;
 }
 
-std::string describe_bake(const BakeStats& s) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%dx%d, %d spp, %s, %.2f s, %.2f M probe rays/s", s.width, s.height,
-                  s.samples, describe_workers(s.ranks, s.threads).c_str(), s.seconds,
-                  s.seconds > 0 ? s.probe_rays / s.seconds / 1e6 : 0.0);
-    return line + describe_tiles_per_rank(s.tiles_per_rank);
-}
-
 void report_layout(const BakeStats& s) {
     if (s.overlapped_texels)
         std::fprintf(stderr,
@@ -94,9 +87,7 @@ void report_layout(const BakeStats& s) {
                      "WARNING: %llu triangle(s) have UVs that are not finite or wider than the "
                      "texture; they are not baked\n",
                      static_cast<unsigned long long>(s.unusable_triangles));
-    if (s.bad_samples)
-        std::fprintf(stderr, "WARNING: %llu sample(s) came back as NaN or infinity and were stored as 0\n",
-                     static_cast<unsigned long long>(s.bad_samples));
+    warn_bad_samples(s);
 }
 
 }  // namespace
@@ -179,13 +170,10 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
             return complain(exit_bad_input, "--depth: applies to PNG output only (EXR is 32-bit float)");
     }
 
-    settings.module_path = default_module_path();
-    if (access(settings.module_path.c_str(), R_OK) != 0)
-        return complain(exit_failed, "shader module " + settings.module_path +
-                                         " not found (build vosh_occlusion, or name it in VOSH_MODULE)");
-    ShaderDeclaration decl;
-    if (!load_declaration(directory_of(settings.module_path) + "/vosh_occlusion.decl.json", decl, error))
-        return complain(exit_failed, error);
+    ShaderFiles shader;
+    if (!find_shader(shader, module_hint, error)) return complain(exit_failed, error);
+    settings.module_path = shader.module_path;
+    const ShaderDeclaration& decl = shader.decl;
 
     Scene scene;
     const bool from_scene = lower_extension(input) == ".json";
@@ -214,7 +202,7 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     settings.samples = spp;
     settings.threads = threads;
     settings.progress = !quiet && isatty(STDERR_FILENO);
-    settings.stop = &stop_requested;
+    settings.stop = &stop_signalled;
     settings.ranks = ranks;
     if (app.count("--threads")) settings.worker_threads = threads;
 
@@ -222,18 +210,22 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     BakeStats stats;
     catch_stop_signals();
     const bool baked = bake_object(scene, decl, settings, image, stats, error);
-    if (stats.interrupted || stop_requested.load()) return stopped();
+    if (stats.interrupted || stop_signalled.load()) return stopped();
     if (!baked) return complain(exit_failed, error);
     PngEncoding encoding;
     encoding.srgb = false;
     encoding.depth = depth;
-    if (!write_image_atomic(image, output, error, &stop_requested, encoding))
-        return stop_requested.load() ? stopped() : complain(exit_failed, error);
+    if (!write_image_atomic(image, output, error, &stop_signalled, encoding))
+        return stop_signalled.load() ? stopped() : complain(exit_failed, error);
     report_layout(stats);
-    if (!quiet)
+    if (!quiet) {
+        char timing[400];
+        std::snprintf(timing, sizeof timing, "%.2f s", stats.seconds);
         std::printf("vosh-render: bake %s, %s, %llu texels covered -> %s\n",
-                    one_line(scene.objects[settings.object].name).c_str(), describe_bake(stats).c_str(),
+                    one_line(scene.objects[settings.object].name).c_str(),
+                    describe_run(stats, stats.width, stats.height, stats.samples, timing).c_str(),
                     static_cast<unsigned long long>(stats.covered_texels), output.c_str());
+    }
     return 0;
 }
 

@@ -16,11 +16,12 @@
 
 #include "renderer/bake_cli.h"
 #include "renderer/cli_support.h"
-#include "renderer/host/module_loader.h"
 #include "renderer/image/image_io.h"
+#include "renderer/output/summary.h"
 #include "renderer/render/render.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/scene/shader_declaration.h"
+#include "renderer/work/shader_files.h"
 
 namespace vosh::render {
 
@@ -116,14 +117,11 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
     }
     if (scene_path.empty()) scene_path = locate_default_scene();
 
-    settings.module_path = default_module_path();
-    if (access(settings.module_path.c_str(), R_OK) != 0)
-        return complain(exit_failed, "shader module " + settings.module_path +
-                                         " not found (build vosh_occlusion, or name it in VOSH_MODULE)");
-    const std::string decl_path = directory_of(settings.module_path) + "/vosh_occlusion.decl.json";
-    ShaderDeclaration decl;
+    ShaderFiles shader;
     std::string error;
-    if (!load_declaration(decl_path, decl, error)) return complain(exit_failed, error);
+    if (!find_shader(shader, module_hint, error)) return complain(exit_failed, error);
+    settings.module_path = shader.module_path;
+    const ShaderDeclaration& decl = shader.decl;
 
     Scene scene;
     if (!load_scene(scene_path, decl, scene, error) || !apply_overrides(assignments, decl, scene, error))
@@ -139,27 +137,24 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
     settings.samples_per_pixel = spp;
     settings.seed = static_cast<uint32_t>(seed);
     settings.progress = !quiet && isatty(STDERR_FILENO);
-    settings.stop = &stop_requested;
+    settings.stop = &stop_signalled;
     settings.ranks = ranks;
     if (app.count("--threads")) settings.worker_threads = threads;
     Image image;
     RenderStats stats;
     catch_stop_signals();
     const bool rendered = render_scene(scene, decl, settings, image, stats, error);
-    if (stats.interrupted || stop_requested.load()) return stopped();
+    if (stats.interrupted || stop_signalled.load()) return stopped();
     if (!rendered) return complain(exit_failed, error);
-    if (!write_image_atomic(image, output, error, &stop_requested))
-        return stop_requested.load() ? stopped() : complain(exit_failed, error);
+    if (!write_image_atomic(image, output, error, &stop_signalled))
+        return stop_signalled.load() ? stopped() : complain(exit_failed, error);
 
-    if (stats.bad_samples)
-        std::fprintf(stderr, "WARNING: %llu sample(s) came back as NaN or infinity and were stored as 0\n",
-                     static_cast<unsigned long long>(stats.bad_samples));
+    warn_bad_samples(stats);
     if (!quiet) {
-        const double rate = stats.seconds > 0 ? stats.probe_rays / stats.seconds : 0;
-        std::printf("vosh-render: %dx%d, %d spp, %s, %.3f s (%.3f s CPU), %.2f M probe rays/s%s -> %s\n",
-                    stats.width, stats.height, stats.samples_per_pixel,
-                    describe_workers(stats.ranks, stats.threads).c_str(), stats.seconds, stats.cpu_seconds,
-                    rate / 1e6, describe_tiles_per_rank(stats.tiles_per_rank).c_str(),
+        char timing[800];
+        std::snprintf(timing, sizeof timing, "%.3f s (%.3f s CPU)", stats.seconds, stats.cpu_seconds);
+        std::printf("vosh-render: %s -> %s\n",
+                    describe_run(stats, stats.width, stats.height, stats.samples_per_pixel, timing).c_str(),
                     output.c_str());
     }
     return 0;

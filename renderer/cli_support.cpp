@@ -9,7 +9,7 @@
 namespace vosh::render {
 
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-std::atomic<bool> stop_requested{false};
+std::atomic<bool> stop_signalled{false};
 
 namespace {
 
@@ -17,7 +17,7 @@ volatile std::sig_atomic_t stop_signal = 0;
 
 extern "C" void on_stop_signal(int signal) {
     stop_signal = signal;
-    stop_requested.store(true);
+    stop_signalled.store(true);
 }
 
 }  // namespace
@@ -75,23 +75,6 @@ std::string lower_extension(const std::string& path) {
     std::string ext = path.substr(dot);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
-}
-
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-std::string describe_workers(int ranks, int threads) {
-    std::string text = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
-    return ranks > 1 ? std::to_string(ranks) + " ranks, " + text : text;
-}
-
-std::string describe_tiles_per_rank(const std::vector<uint64_t>& tiles) {
-    if (tiles.size() < 2) return "";
-    std::string text = ", tiles per rank ";
-    for (size_t r = 0; r < tiles.size(); ++r) text += (r ? "/" : "") + std::to_string(tiles[r]);
-    return text;
 }
 
 }  // namespace vosh::render

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace vosh::render {
 
@@ -22,7 +20,7 @@ int complain(int status, const std::string& message);
 
 // Ctrl-C and SIGTERM set this: the threads leave at their next sample,
 // nothing is written, and the exit status is 128 + signal.
-extern std::atomic<bool> stop_requested;
+extern std::atomic<bool> stop_signalled;
 void catch_stop_signals();
 // Says what stopped the work and returns the exit status.
 int stopped();
@@ -32,12 +30,7 @@ int stop_status();
 // Lower-case extension with its dot ("" when there is none).
 std::string lower_extension(const std::string& path);
 
-// Directory part of a path ("." when there is none).
-std::string directory_of(const std::string& path);
-
-// For the summary line: "4 threads", or "3 ranks, 6 threads" in a
-// distributed job; and ", tiles per rank 40/38/42" there (else "").
-std::string describe_workers(int ranks, int threads);
-std::string describe_tiles_per_rank(const std::vector<uint64_t>& tiles);
+// What a missing module's message adds for the person at the command line.
+constexpr const char* module_hint = " (build vosh_occlusion, or name it in VOSH_MODULE)";
 
 }  // namespace vosh::render

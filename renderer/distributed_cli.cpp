@@ -1,18 +1,15 @@
 // The command under mpirun: rank 0 runs it as on its own, sharing the work
 // it reaches; the other ranks wait for that work, bring their own module
 // and threads to it, and stay silent but for what they send rank 0.
-#include <unistd.h>
-
 #include <algorithm>
 #include <thread>
 
 #include "renderer/bake/bake.h"
 #include "renderer/cli.h"
 #include "renderer/cli_support.h"
-#include "renderer/host/module_loader.h"
 #include "renderer/render/render.h"
-#include "renderer/scene/shader_declaration.h"
 #include "renderer/work/ranks.h"
+#include "renderer/work/shader_files.h"
 
 namespace vosh::render {
 
@@ -25,20 +22,17 @@ int work_as_worker() {
     ByteReader r = reader_of(job);
     JobKind kind{};
     get(r, kind);
-    WorkerSettings settings;
-    settings.module_path = default_module_path();
-    settings.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    settings.stop = &stop_requested;
-    if (access(settings.module_path.c_str(), R_OK) != 0) {
-        report_failure("shader module " + settings.module_path + " not found");
-        return exit_failed;
-    }
-    ShaderDeclaration decl;
+    ShaderFiles shader;
     std::string error;
-    if (!load_declaration(directory_of(settings.module_path) + "/vosh_occlusion.decl.json", decl, error)) {
+    if (!find_shader(shader, "", error)) {
         report_failure(error);
         return exit_failed;
     }
+    const ShaderDeclaration& decl = shader.decl;
+    WorkerSettings settings;
+    settings.module_path = shader.module_path;
+    settings.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    settings.stop = &stop_signalled;
     if (kind == JobKind::render) return render_as_worker(r, decl, settings);
     if (kind == JobKind::bake) return bake_as_worker(r, decl, settings);
     report_failure("rank 0 sent a job of an unknown kind");
@@ -60,7 +54,7 @@ int run_command(int argc, char** argv) {
         if (!job_shared()) share_job({});
     } else {
         status = work_as_worker();
-        if (stop_requested.load()) status = stop_status();
+        if (stop_signalled.load()) status = stop_status();
     }
     end_ranks();
     return status;

@@ -11,6 +11,7 @@
 #include "renderer/bake/texel_shading.h"
 #include "renderer/image/image_io.h"
 #include "renderer/work/bytes.h"
+#include "renderer/work/job_stats.h"
 #include "renderer/work/ranks.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
@@ -39,22 +40,14 @@ struct BakeSettings {
     int worker_threads = 0;                   // as RenderSettings::worker_threads
 };
 
-struct BakeStats {
+struct BakeStats : JobStats {
     int width = 0, height = 0;
     int samples = 0;
-    int threads = 0;
     bool bent = false;
-    double seconds = 0, cpu_seconds = 0;
-    uint64_t probe_rays = 0;
-    uint64_t bad_samples = 0;
     uint64_t covered_texels = 0;
     uint64_t overlapped_texels = 0;
     uint64_t wrapped_triangles = 0;
     uint64_t unusable_triangles = 0;
-    size_t leaked_blocks = 0;
-    bool interrupted = false;
-    int ranks = 1;
-    std::vector<uint64_t> tiles_per_rank;  // distributed only
 };
 
 // The object named `name`; false with a one-line message when no object

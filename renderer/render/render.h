@@ -12,6 +12,7 @@
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/work/bytes.h"
+#include "renderer/work/job_stats.h"
 #include "renderer/work/ranks.h"
 
 namespace vosh::render {
@@ -40,18 +41,9 @@ struct RenderSettings {
     int worker_threads = 0;  // threads of the other ranks; 0: each its core count
 };
 
-struct RenderStats {
+struct RenderStats : JobStats {
     int width = 0, height = 0;  // of the image written
     int samples_per_pixel = 0;
-    int threads = 0;
-    double seconds = 0;  // the pixel loop alone
-    double cpu_seconds = 0;  // CPU time the render threads spent in the pixel loop
-    uint64_t probe_rays = 0;
-    uint64_t bad_samples = 0;  // samples that came back not finite (stored as 0)
-    size_t leaked_blocks = 0;  // module memory never released
-    bool interrupted = false;  // stopped through RenderSettings::stop
-    int ranks = 1;
-    std::vector<uint64_t> tiles_per_rank;  // distributed only
 };
 
 // Renders `scene`; the image covers the region when one is set. False with
