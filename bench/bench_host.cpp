@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/host_interface.h"
+#include "support/declared_defaults.h"
 
 namespace vosh::bench {
 namespace {
@@ -72,29 +74,17 @@ void reset_state() {
 }
 
 OcclusionParams default_params() {
-    OcclusionParams p{};
-    p.bright = {1, 1, 1, 1};
-    p.dark = {0, 0, 0, 1};
-    p.sampling = 1;
-    p.near_samples = 64;
-    p.far_samples = 16;
-    p.near_threshold = 5;
-    p.far_threshold = 20;
-    p.samples = 64;
-    p.spread = 90;
-    p.near_distance = 0;
-    p.far_distance = 2;
-    p.bias_direction = {0, 1, 0};
-    p.gamma = 1;
-    p.bias = 0.5f;
-    p.gain = 0.5f;
-    p.color_strength = 1;
-    p.boost = 1;
-    p.boost_threshold = 0.5f;
-    p.boost_power = 1;
-    p.output_space = 1;
-    p.fg_rays = 100;
-    return p;
+    static const OcclusionParams declared = [] {
+        OcclusionParams p{};
+        std::string error;
+        if (!test::read_declared_defaults(VOSH_DECLARATION_PATH, reinterpret_cast<unsigned char*>(&p),
+                                          sizeof p, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(1);
+        }
+        return p;
+    }();
+    return declared;
 }
 
 const Module& module() {

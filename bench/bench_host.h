@@ -38,7 +38,7 @@ BenchHost& host();
 // normal +z, depth 2, no connected parameters.
 void reset_state();
 
-// A parameter block with the shader declaration's defaults.
+// A parameter block with the shipped declaration's defaults, read at first use.
 OcclusionParams default_params();
 
 // The module, loaded with dlopen and given this executable's handle.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "host/host_interface.h"
+#include "support/declared_defaults.h"
 #include "support/dynamic_library.h"
 
 namespace vosh::test {
@@ -132,19 +133,20 @@ const LoadedModule& module() {
 }
 
 OcclusionParams& default_params() {
+    static const std::vector<unsigned char> declared = [] {
+        std::vector<unsigned char> block(sizeof(OcclusionParams));
+        std::string error;
+        if (!read_declared_defaults(VOSH_DECLARATION_PATH, block.data(), block.size(), error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::abort();
+        }
+        return block;
+    }();
     std::memset(g_param_buffer, 0, sizeof g_param_buffer);
+    std::memcpy(g_param_buffer, declared.data(), declared.size());
     auto* p = reinterpret_cast<OcclusionParams*>(g_param_buffer);
-    p->bright = {1, 1, 1, 1};
-    p->dark = {0, 0, 0, 1};
-    p->sampling = 1;
-    p->samples = 8;
-    p->spread = 90.0f;
-    p->near_distance = 0.0f;
-    p->far_distance = 10.0f;
-    p->gamma = 1.0f;
-    p->bias = 0.5f;
-    p->gain = 0.5f;
-    p->boost = 1.0f;
+    p->samples = kScriptedSamples;
+    p->far_distance = kScriptedFarDistance;
     return *p;
 }
 

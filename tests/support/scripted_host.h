@@ -160,10 +160,16 @@ struct LoadedModule {
 const LoadedModule& module();
 const char* module_path();
 
-// A parameter block for a plain render: bright white, dark black, sampling
-// on, 8 samples, spread 90, distances 0..10, neutral shaping and no colour
-// adjustment, nothing else switched on. Lives in a buffer large enough for
-// connection markers (see connect_param).
+// The module tests' probe scripts and expected weights are written for
+// fewer samples and a longer reach than the declaration's defaults (64
+// samples, far distance 2): a scripted hit at 5 or 10 units must count.
+constexpr int32_t kScriptedSamples = 8;
+constexpr float kScriptedFarDistance = 10.0f;
+
+// A parameter block for a plain render: the shipped declaration's defaults
+// (read at first use), with kScriptedSamples and kScriptedFarDistance in
+// place of its sample count and far distance. Lives in a buffer large
+// enough for connection markers (see connect_param).
 OcclusionParams& default_params();
 
 // Runs init for `params` on host().state and returns the record it stored.
