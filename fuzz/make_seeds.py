@@ -2,35 +2,44 @@
 """Writes the seed corpora in fuzz/corpus/: one input per shading mode for the
 entry fuzzer, and a few ordinary values per function for the math fuzzer.
 The byte layouts follow the readers in the two fuzzers."""
+import json
 import os
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-# The parameter block's fields in order, with their struct formats.
-LAYOUT = [
-    ('bright', '4f', (1, 1, 1, 1)), ('dark', '4f', (0, 0, 0, 1)), ('pass_through', 'i', 0),
-    ('sampling', 'i', 1), ('occlusion_in_alpha', 'i', 1), ('near_samples', 'i', 4),
-    ('far_samples', 'i', 16), ('near_threshold', 'f', 1.0), ('far_threshold', 'f', 20.0),
-    ('unused_60', 'i', 0), ('adaptive', 'i', 0), ('samples', 'i', 8), ('spread', 'f', 90.0),
-    ('near_distance', 'f', 0.0), ('far_distance', 'f', 10.0), ('override_normal', '3f', (0, 0, 0)),
-    ('bias_direction', '3f', (0, 1, 0)), ('light_bias', 'f', 0.0), ('reflective', 'i', 0),
-    ('gamma', 'f', 1.0), ('bias', 'f', 0.5), ('gain', 'f', 0.5), ('occlusion_mode', 'i', 0),
-    ('color_strength', 'f', 1.0), ('hue_adjust', 'f', 0.0), ('saturation_adjust', 'f', 0.0),
-    ('value_adjust', 'f', 0.0), ('boost', 'f', 1.0), ('boost_threshold', 'f', 0.5),
-    ('boost_power', 'f', 1.0), ('bent_normals', 'i', 0), ('bent_color_mix', 'i', 0),
-    ('output_space', 'i', 0), ('bent_relative', 'i', 0), ('final_gather', 'i', 0),
-    ('fg_override', 'i', 0), ('fg_rays', 'i', 16), ('fg_largest_radius', 'f', 1.0),
-    ('fg_smallest_radius', 'f', 0.1), ('fg_radii_in_pixels', 'i', 0), ('fg_filter', 'i', 0),
-    ('use_light', 'i', 0), ('secondary_bright', 'i', 0), ('ignore_self', 'i', 0),
-    ('unused_216', 'i', 0), ('unused_220', 'i', 0), ('light', 'I', 0),
-]
+# The seed block's values by parameter; the names, their order and their
+# types come from the shipped declaration, the module's layout.
+SEED_VALUES = {
+    'bright': (1, 1, 1, 1), 'dark': (0, 0, 0, 1), 'pass_through': 0, 'sampling': 1,
+    'occlusion_in_alpha': 1, 'near_samples': 4, 'far_samples': 16, 'near_threshold': 1.0,
+    'far_threshold': 20.0, 'unused_60': 0, 'adaptive': 0, 'samples': 8, 'spread': 90.0,
+    'near_distance': 0.0, 'far_distance': 10.0, 'override_normal': (0, 0, 0),
+    'bias_direction': (0, 1, 0), 'light_bias': 0.0, 'reflective': 0, 'gamma': 1.0, 'bias': 0.5,
+    'gain': 0.5, 'occlusion_mode': 0, 'color_strength': 1.0, 'hue_adjust': 0.0,
+    'saturation_adjust': 0.0, 'value_adjust': 0.0, 'boost': 1.0, 'boost_threshold': 0.5,
+    'boost_power': 1.0, 'bent_normals': 0, 'bent_color_mix': 0, 'output_space': 0,
+    'bent_relative': 0, 'final_gather': 0, 'fg_override': 0, 'fg_rays': 16,
+    'fg_largest_radius': 1.0, 'fg_smallest_radius': 0.1, 'fg_radii_in_pixels': 0, 'fg_filter': 0,
+    'use_light': 0, 'secondary_bright': 0, 'ignore_self': 0, 'unused_216': 0, 'unused_220': 0,
+    'light': 0,
+}
+FORMATS = {'color': '4f', 'vector': '3f', 'scalar': 'f', 'integer': 'i', 'boolean': 'i',
+           'unused': 'i', 'light': 'I'}
+
+
+def layout():
+    with open(os.path.join(HERE, '..', 'renderer', 'vosh_occlusion.decl.json')) as f:
+        declared = json.load(f)['parameters']
+    names = [p['name'] for p in declared]
+    assert sorted(names) == sorted(SEED_VALUES), set(names) ^ set(SEED_VALUES)
+    return [(p['name'], FORMATS[p['type']], SEED_VALUES[p['name']]) for p in declared]
 
 
 def params(**changes):
     out = b''
-    for name, fmt, default in LAYOUT:
+    for name, fmt, default in layout():
         value = changes.pop(name, default)
         out += struct.pack('<' + fmt, *(value if isinstance(value, tuple) else (value,)))
     assert not changes, changes
