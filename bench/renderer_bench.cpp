@@ -31,7 +31,7 @@
 #include "renderer/trace/geometry.h"
 #include "renderer/render/render.h"
 #include "renderer/scene/scene_loader.h"
-#include "renderer/host/shading.h"
+#include "renderer/host/render_hooks.h"
 
 namespace vosh::bench {
 namespace {

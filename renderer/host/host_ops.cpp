@@ -11,6 +11,7 @@
 #include "host/host_interface.h"
 #include "renderer/trace/environment.h"
 #include "renderer/host/current_context.h"
+#include "renderer/host/render_hooks.h"
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/host/thread_context.h"
 #include "renderer/trace/sampler.h"
@@ -159,10 +160,7 @@ int32_t mi_sample(double* sample, int32_t* counter, RenderState* state, uint32_t
     for (uint32_t d = 0; d < dimension; d += 2) {
         double pair[2];
         const uint32_t pair_seed = d == 0 ? seq.seed : sampler_seed(seq.seed, d, 0, 0x9e3779b9u);
-        if (render_hooks.sample_point)
-            render_hooks.sample_point(index, pair_seed, pair);
-        else
-            sobol_owen_2d(index, pair_seed, pair);
+        hooked_sample_point(index, pair_seed, pair);
         sample[d] = pair[0];
         if (d + 1 < dimension) sample[d + 1] = pair[1];
     }

@@ -5,6 +5,7 @@
 
 #include "host/host_interface.h"
 #include "renderer/host/current_context.h"
+#include "renderer/host/render_hooks.h"
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/host/thread_context.h"
 #include "renderer/host/probe.h"
@@ -27,7 +28,7 @@ int32_t mi_trace_probe(RenderState* state, const Vector* direction, const Vector
     const RayStart start = ray_start(s, to_vec3(*origin), d);
     HostState& child = s.thread->state_at(s.depth + 1);
     state->child_state = &child.rs;
-    if (render_hooks.probe_traced) render_hooks.probe_traced(start.origin, d, s.falloff_stop);
+    hooked_probe_traced(start.origin, d, s.falloff_stop);
     return trace_probe_ray(s, child, start, d, s.falloff_stop) ? 1 : 0;
 }
 

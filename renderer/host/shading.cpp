@@ -209,8 +209,6 @@ bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out) {
     return true;
 }
 
-RenderHooks render_hooks;
-
 Color environment_radiance(const RenderContext& ctx, Vec3 direction) {
     return environment_lookup(ctx.scene->environment, direction);
 }

@@ -56,14 +56,4 @@ bool continue_ray(HostState& s, Vec3 direction, int32_t kind, Color& out);
 // Radiance of the scene's environment along `direction`.
 Color environment_radiance(const RenderContext& ctx, Vec3 direction);
 
-// Hooks for benchmarks; both null in a normal render. Set them before a
-// render starts and clear them after it ends.
-struct RenderHooks {
-    // Sees every probe ray as traced: origin, unit direction, farthest distance.
-    void (*probe_traced)(Vec3 origin, Vec3 direction, double max_distance) = nullptr;
-    // Replaces the sampler's point `index` of the sequence `seed`.
-    void (*sample_point)(uint32_t index, uint32_t seed, double out[2]) = nullptr;
-};
-extern RenderHooks render_hooks;
-
 }  // namespace vosh::render
