@@ -39,9 +39,4 @@ RayStart surface_ray_start(const SceneGeometry& geometry, const SurfaceSite& sit
     return start;
 }
 
-Vec3 surface_ray_origin(const SceneGeometry& geometry, const SurfaceSite& site, Vec3 origin,
-                        Vec3 direction) {
-    return surface_ray_start(geometry, site, origin, direction).origin;
-}
-
 }  // namespace vosh::render

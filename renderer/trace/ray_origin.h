@@ -23,15 +23,11 @@ struct SurfaceSite {
 // smooth surface (smooth_origin.h); then it moves along the geometric
 // normal, to the side the ray leaves on, by 2^-16 of the point's largest
 // coordinate (at least 2^-16), which clears single-precision rounding
-// anywhere in the scene.
-Vec3 surface_ray_origin(const SceneGeometry& geometry, const SurfaceSite& site, Vec3 origin,
-                        Vec3 direction);
-
-// surface_ray_origin's origin, and whether a ray from it cannot meet the
-// plane of the site's own primitive (with a margin for the ray tracer's
-// single-precision copy of it): true for every ray the plain offset moved
-// off its site's point, false where a smooth-surface step reached back
-// across the plane or the ray runs along it.
+// anywhere in the scene. With the origin goes whether a ray from it cannot
+// meet the plane of the site's own primitive (with a margin for the ray
+// tracer's single-precision copy of it): true for every ray the plain
+// offset moved off its site's point, false where a smooth-surface step
+// reached back across the plane or the ray runs along it.
 struct RayStart {
     Vec3 origin;
     bool clears_own_plane = false;
