@@ -3,21 +3,19 @@
 // scene's files; a rank that fails or dies, and Ctrl-C, end the job with
 // no image written.
 #include <gtest/gtest.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <ftw.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/process.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -27,75 +25,24 @@ using Args = std::vector<std::string>;
 const std::string renderer = VOSH_RENDER_EXE;
 const std::string source_dir = VOSH_SOURCE_DIR;
 
-struct Outcome {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out, err;
-    double seconds = 0;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::vector<std::string> files_in(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
-// A fresh directory, removed with what is in it when the test ends.
-struct Scratch {
-    std::string path;
-    Scratch() {
-        char name[] = "/tmp/vosh-distributed-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Scratch() {
-        nftw(path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 16,
-             FTW_DEPTH | FTW_PHYS);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
+using vosh::test::files_in;
+using vosh::test::read_file;
+using vosh::test::scratch_dir;
+using vosh::test::write_text;
+using Outcome = vosh::test::ProcessResult;
 
 // Runs `args` in `cwd`; `meanwhile` gets the child's pid while it runs.
 // Every process of the job carries `mark` in its environment.
 Outcome run(const Args& args, const std::string& cwd, const std::string& mark = "",
-        const std::function<void(pid_t)>& meanwhile = {}) {
-    Scratch logs;
-    const std::string out = logs / "out", err = logs / "err";
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(126);
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        if (!mark.empty()) setenv("VOSH_DISTRIBUTED_TEST_MARK", mark.c_str(), 1);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
+            const std::function<void(pid_t)>& meanwhile = {}) {
+    vosh::test::ProcessOptions options;
+    options.cwd = cwd;
+    if (!mark.empty()) {
+        options.env_name = "VOSH_DISTRIBUTED_TEST_MARK";
+        options.env_value = mark;
     }
-    if (meanwhile) meanwhile(pid);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Outcome r;
-    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = read_file(out);
-    r.err = read_file(err);
-    return r;
+    options.meanwhile = meanwhile;
+    return vosh::test::run_process(args, options);
 }
 
 Args mpirun(int ranks, const Args& args) {
@@ -115,7 +62,7 @@ Args alone(const Args& args) {
 pid_t find_rank(const std::string& mark, int rank) {
     const std::string want_mark = "VOSH_DISTRIBUTED_TEST_MARK=" + mark;
     const std::string want_rank = "OMPI_COMM_WORLD_RANK=" + std::to_string(rank);
-    for (const std::string& name : files_in("/proc")) {
+    for (const std::string& name : files_in("/proc", true)) {
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         const std::string env = read_file("/proc/" + name + "/environ");
         const std::string cmd = read_file("/proc/" + name + "/cmdline");
@@ -195,46 +142,46 @@ protected:
 // Ranks other than 0 start in an empty directory where none of the scene's
 // relative paths resolve (nor the scene's own): rank 0 sends what they need.
 TEST_F(Distributed, RenderWithFilesOnlyRankZeroSeesMatchesOneProcess) {
-    Scratch scene_dir, empty_dir;
-    write_file(scene_dir / "scene.json", mesh_scene());
-    write_file(scene_dir / "sky.exr", read_file(source_dir + "/scenes/sky.exr"));
-    write_file(scene_dir / "torus.obj", read_file(source_dir + "/scenes/meshes/torus.obj"));
+    const std::string scene_dir = scratch_dir(), empty_dir = scratch_dir();
+    write_text(scene_dir + "/scene.json", mesh_scene());
+    write_text(scene_dir + "/sky.exr", read_file(source_dir + "/scenes/sky.exr"));
+    write_text(scene_dir + "/torus.obj", read_file(source_dir + "/scenes/meshes/torus.obj"));
 
-    const Outcome one = run(alone({"scene.json", "--threads", "2", "-o", "one.exr"}), scene_dir.path);
+    const Outcome one = run(alone({"scene.json", "--threads", "2", "-o", "one.exr"}), scene_dir);
     ASSERT_EQ(one.status, 0) << one.err;
     for (const char* threads : {"1", "2"}) {
         SCOPED_TRACE(std::string("threads per rank: ") + threads);
         const Args args = {"scene.json", "--threads", threads, "-o", "three.exr"};
-        Args job = {"mpirun", "--oversubscribe", "-np", "1", "-wdir", scene_dir.path, renderer};
+        Args job = {"mpirun", "--oversubscribe", "-np", "1", "-wdir", scene_dir, renderer};
         job.insert(job.end(), args.begin(), args.end());
-        for (const std::string& a : Args{":", "-np", "2", "-wdir", empty_dir.path, renderer}) job.push_back(a);
+        for (const std::string& a : Args{":", "-np", "2", "-wdir", empty_dir, renderer}) job.push_back(a);
         job.insert(job.end(), args.begin(), args.end());
-        const Outcome three = run(job, scene_dir.path);
+        const Outcome three = run(job, scene_dir);
         ASSERT_EQ(three.status, 0) << three.err;
-        EXPECT_EQ(read_file(scene_dir / "three.exr"), read_file(scene_dir / "one.exr"));
+        EXPECT_EQ(read_file(scene_dir + "/three.exr"), read_file(scene_dir + "/one.exr"));
         EXPECT_NE(three.out.find("3 ranks"), std::string::npos) << three.out;
         const std::vector<int> tiles = tiles_per_rank(three.out);
         ASSERT_EQ(tiles.size(), 3u) << three.out;
         EXPECT_EQ(tiles[0] + tiles[1] + tiles[2], 6 * 4) << three.out;
         // Else the other ranks never needed the files.
         EXPECT_GT(tiles[1] + tiles[2], 0) << three.out;
-        EXPECT_TRUE(files_in(empty_dir.path).empty());
+        EXPECT_TRUE(files_in(empty_dir, true).empty());
     }
 }
 
 TEST_F(Distributed, BakeMatchesOneProcess) {
-    Scratch dir;
-    write_file(dir / "crate.obj", read_file(source_dir + "/scenes/meshes/crate.obj"));
+    const std::string dir = scratch_dir();
+    write_text(dir + "/crate.obj", read_file(source_dir + "/scenes/meshes/crate.obj"));
     const Args bake = {"bake", "crate.obj", "--size", "96x64", "--spp", "2", "--padding", "4",
                        "--set", "samples=24"};
     Args one_args = bake, three_args = bake;
     for (const std::string& a : Args{"--threads", "2", "-o", "one.png"}) one_args.push_back(a);
     for (const std::string& a : Args{"--threads", "1", "-o", "three.png"}) three_args.push_back(a);
-    const Outcome one = run(alone(one_args), dir.path);
+    const Outcome one = run(alone(one_args), dir);
     ASSERT_EQ(one.status, 0) << one.err;
-    const Outcome three = run(mpirun(3, three_args), dir.path);
+    const Outcome three = run(mpirun(3, three_args), dir);
     ASSERT_EQ(three.status, 0) << three.err;
-    EXPECT_EQ(read_file(dir / "three.png"), read_file(dir / "one.png"));
+    EXPECT_EQ(read_file(dir + "/three.png"), read_file(dir + "/one.png"));
     const std::vector<int> tiles = tiles_per_rank(three.out);
     ASSERT_EQ(tiles.size(), 3u) << three.out;
     EXPECT_EQ(tiles[0] + tiles[1] + tiles[2], 6 * 4) << three.out;
@@ -244,14 +191,14 @@ TEST_F(Distributed, BakeMatchesOneProcess) {
 // does not name: every rank's warning reaches rank 0's standard error, once,
 // with the rank.
 TEST_F(Distributed, WarningsOfEveryRankReachRankZeroOnce) {
-    Scratch dir;
-    write_file(dir / "scene.json", R"({
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", R"({
   "camera": {"type": "perspective", "position": [0, 2, 4], "look_at": [0, 0, 0], "resolution": [64, 48]},
   "shaders": {"occ": {"type": "vosh_occlusion", "params": {"samples": 8, "use_light": true}}},
   "materials": {"m": {"shader": "occ"}},
   "objects": [{"shape": "sphere", "center": [0, 0.5, 0], "radius": 0.5, "material": "m"}]
 })");
-    const Outcome one = run(alone({"scene.json", "-o", "one.png"}), dir.path);
+    const Outcome one = run(alone({"scene.json", "-o", "one.png"}), dir);
     ASSERT_EQ(one.status, 0) << one.err;
     const std::string text = "vosh.occlusion->no light selected";
     const auto count = [](const std::string& haystack, const std::string& needle) {
@@ -261,7 +208,7 @@ TEST_F(Distributed, WarningsOfEveryRankReachRankZeroOnce) {
     };
     const size_t per_process = count(one.err, text);
     ASSERT_GT(per_process, 0u) << one.err;
-    const Outcome three = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "three.png"}), dir.path);
+    const Outcome three = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "three.png"}), dir);
     ASSERT_EQ(three.status, 0) << three.err;
     EXPECT_EQ(count(three.err, text), 3 * per_process) << three.err;
     EXPECT_EQ(count(three.err, "WARNING: " + text), per_process) << three.err;
@@ -272,26 +219,26 @@ TEST_F(Distributed, WarningsOfEveryRankReachRankZeroOnce) {
 }
 
 TEST_F(Distributed, RankWhoseModuleIsMissingEndsTheJob) {
-    Scratch dir;
-    write_file(dir / "scene.json", slow_scene());
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", slow_scene());
     Args job = {"mpirun", "--oversubscribe", "-np", "1", renderer, "scene.json", "-o", "out.png", ":",
                 "-np", "2", "env", "VOSH_MODULE=/nonexistent/vosh_occlusion.so", renderer, "scene.json",
                 "-o", "out.png"};
-    const Outcome r = run(job, dir.path);
+    const Outcome r = run(job, dir);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_LT(r.seconds, 30);
     EXPECT_NE(r.err.find(" on " + host_name() + ": shader module /nonexistent/vosh_occlusion.so not found"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("vosh-render: error: rank "), std::string::npos) << r.err;
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>{"scene.json"});
+    EXPECT_EQ(files_in(dir, true), std::set<std::string>{"scene.json"});
 }
 
 TEST_F(Distributed, KilledRankEndsTheJobWithNoImage) {
-    Scratch dir;
-    write_file(dir / "scene.json", slow_scene());
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", slow_scene());
     const std::string mark = std::to_string(getpid()) + "-killed";
-    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir.path, mark, [&](pid_t) {
+    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir, mark, [&](pid_t) {
         pid_t victim = -1;
         for (const auto until = Clock::now() + std::chrono::seconds(20); victim < 0 && Clock::now() < until;)
             if ((victim = find_rank(mark, 1)) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -303,14 +250,14 @@ TEST_F(Distributed, KilledRankEndsTheJobWithNoImage) {
     EXPECT_LT(r.seconds, 60);
     EXPECT_NE(r.err.find("rank 1"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(host_name()), std::string::npos) << r.err;
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>{"scene.json"});
+    EXPECT_EQ(files_in(dir, true), std::set<std::string>{"scene.json"});
 }
 
 TEST_F(Distributed, RankStoppedBySignalEndsTheJobNamingIt) {
-    Scratch dir;
-    write_file(dir / "scene.json", slow_scene());
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", slow_scene());
     const std::string mark = std::to_string(getpid()) + "-term";
-    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir.path, mark, [&](pid_t) {
+    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir, mark, [&](pid_t) {
         pid_t victim = -1;
         for (const auto until = Clock::now() + std::chrono::seconds(20); victim < 0 && Clock::now() < until;)
             if ((victim = find_rank(mark, 2)) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -325,14 +272,14 @@ TEST_F(Distributed, RankStoppedBySignalEndsTheJobNamingIt) {
     EXPECT_NE(r.err.find("vosh-render: error: rank 2 on " + host_name() + ": stopped by a signal"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>{"scene.json"});
+    EXPECT_EQ(files_in(dir, true), std::set<std::string>{"scene.json"});
 }
 
 TEST_F(Distributed, InterruptedMpirunWritesNothing) {
-    Scratch dir;
-    write_file(dir / "scene.json", slow_scene());
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", slow_scene());
     const std::string mark = std::to_string(getpid()) + "-int";
-    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir.path, mark,
+    const Outcome r = run(mpirun(3, {"scene.json", "--threads", "1", "-o", "out.png"}), dir, mark,
                       [&](pid_t mpirun_pid) {
                           for (const auto until = Clock::now() + std::chrono::seconds(20);
                                find_rank(mark, 2) < 0 && Clock::now() < until;)
@@ -344,7 +291,7 @@ TEST_F(Distributed, InterruptedMpirunWritesNothing) {
     EXPECT_LT(r.seconds, 30);
     EXPECT_NE(r.err.find("vosh-render: stopped by"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("no image written"), std::string::npos) << r.err;
-    EXPECT_EQ(files_in(dir.path), std::vector<std::string>{"scene.json"});
+    EXPECT_EQ(files_in(dir, true), std::set<std::string>{"scene.json"});
 }
 
 }  // namespace

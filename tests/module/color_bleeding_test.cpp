@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/color_checks.h"
 #include "support/scripted_host.h"
 
 namespace vosh::test {
@@ -55,13 +56,6 @@ protected:
     OcclusionParams* params = nullptr;
 };
 
-void expect_color_near(const Color& c, float r, float g, float b, float a) {
-    EXPECT_NEAR(c.r, r, 1e-6f);
-    EXPECT_NEAR(c.g, g, 1e-6f);
-    EXPECT_NEAR(c.b, b, 1e-6f);
-    EXPECT_NEAR(c.a, a, 1e-6f);
-}
-
 TEST_F(ColorBleeding, BlockedDirectionCallsTheHitShaderInOrder) {
     params->samples = 1;
     host().probes = {material_hit(0.0)};
@@ -89,7 +83,7 @@ TEST_F(ColorBleeding, BlockedDirectionCallsTheHitShaderInOrder) {
     EXPECT_EQ(host().state.texture_coord_list, &g_own_coords);
     EXPECT_EQ(host().shaderstate["mydata"], 0);
     // dark times the hit colour at full strength.
-    expect_color_near(c, 0.5f, 0.0f, 0.25f, 1.0f);
+    expect_color_near(c, {0.5f, 0.0f, 0.25f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, IgnoreSelfConsultsTheMaterialButRunsNoShader) {
@@ -109,7 +103,7 @@ TEST_F(ColorBleeding, IgnoreSelfConsultsTheMaterialButRunsNoShader) {
     EXPECT_EQ(host().count("mi_call_shader_x"), 0);
     EXPECT_EQ(host().state.texture_coord_list, &g_own_coords);
     // No colour came back: the untinted blend.
-    expect_color_near(c, 0.5f, 0.5f, 0.5f, 1.0f);
+    expect_color_near(c, {0.5f, 0.5f, 0.5f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, IgnoreSelfStillRunsShadersOfOtherObjects) {
@@ -135,7 +129,7 @@ TEST_F(ColorBleeding, HitsWithoutAShaderBlendWithoutAnyEarlierHitColour) {
     EXPECT_EQ(host().count("mi_db_access"), 1);
     EXPECT_EQ(host().count("mi_shaderstate_set"), 2);
     // ((0.5 * 3, 0, 0.5 * 1.5) + (0.5, 0.5, 0.5)) / 2
-    expect_color_near(c, 1.0f, 0.25f, 0.625f, 1.0f);
+    expect_color_near(c, {1.0f, 0.25f, 0.625f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, MaterialWithoutRecordRunsNoShader) {
@@ -149,7 +143,7 @@ TEST_F(ColorBleeding, MaterialWithoutRecordRunsNoShader) {
     EXPECT_EQ(host().count("mi_db_type"), 0);
     EXPECT_EQ(host().count("mi_call_shader_x"), 0);
     EXPECT_EQ(host().shaderstate["mydata"], 0);
-    expect_color_near(c, 0.5f, 0.5f, 0.5f, 1.0f);
+    expect_color_near(c, {0.5f, 0.5f, 0.5f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, StrengthZeroRunsShadersWithoutEffect) {
@@ -159,14 +153,14 @@ TEST_F(ColorBleeding, StrengthZeroRunsShadersWithoutEffect) {
     init();
     const Color c = shade(*params);
     EXPECT_EQ(host().count("mi_call_shader_x"), 4);
-    expect_color_near(c, 0.75f, 0.75f, 0.75f, 0.5f);
+    expect_color_near(c, {0.75f, 0.75f, 0.75f, 0.5f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, OpenDirectionsGivePlainBright) {
     params->occlusion_in_alpha = 1;
     params->bright = {0.2f, 0.4f, 0.6f, 1.0f};
     init();
-    expect_color_near(shade(*params), 0.2f, 0.4f, 0.6f, 0.0f);
+    expect_color_near(shade(*params), {0.2f, 0.4f, 0.6f, 0.0f}, 1e-6f);
     EXPECT_EQ(host().count("mi_call_shader_x"), 0);
     EXPECT_EQ(host().count("mi_shaderstate_set"), 0);
 }
@@ -176,7 +170,7 @@ TEST_F(ColorBleeding, FarHitsAreTintedUnlikeOpenDirections) {
     host().probes = {material_hit(10.0)};
     init();
     // bright + (bright * E - bright) at weight 0.
-    expect_color_near(shade(*params), 1.0f, 0.0f, 0.5f, 1.0f);
+    expect_color_near(shade(*params), {1.0f, 0.0f, 0.5f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, HitShaderReenteringThisShaderGetsBright) {
@@ -193,20 +187,20 @@ TEST_F(ColorBleeding, HitShaderReenteringThisShaderGetsBright) {
     const Color c = shade(*params);
 
     ASSERT_EQ(nested.size(), 2u);
-    for (const Color& n : nested) expect_color_near(n, 0.2f, 0.4f, 0.6f, 1.0f);
+    for (const Color& n : nested) expect_color_near(n, {0.2f, 0.4f, 0.6f, 1.0f}, 1e-6f);
     // The nested calls sampled nothing of their own.
     EXPECT_EQ(host().count("mi_trace_probe"), 2);
     EXPECT_EQ(host().count("mi_sample"), 3);
     EXPECT_EQ(host().shaderstate["mydata"], 0);
     // dark (white) tinted by the nested answer.
-    expect_color_near(c, 0.2f, 0.4f, 0.6f, 1.0f);
+    expect_color_near(c, {0.2f, 0.4f, 0.6f, 1.0f}, 1e-6f);
 }
 
 TEST_F(ColorBleeding, NoDirectionTakenAnswersBright) {
     host().sampler_refuses = true;
     params->occlusion_in_alpha = 1;
     init();
-    expect_color_near(shade(*params), 1.0f, 1.0f, 1.0f, 0.0f);
+    expect_color_near(shade(*params), {1.0f, 1.0f, 1.0f, 0.0f}, 1e-6f);
     EXPECT_EQ(host().count("mi_trace_probe"), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/color_checks.h"
 #include "support/scripted_host.h"
 
 namespace vosh::test {
@@ -15,13 +16,6 @@ namespace {
 bool called(const std::string& call) {
     const std::vector<std::string> log = host().calls();
     return std::find(log.begin(), log.end(), call) != log.end();
-}
-
-void expect_color(const Color& c, float r, float g, float b, float a) {
-    EXPECT_FLOAT_EQ(c.r, r);
-    EXPECT_FLOAT_EQ(c.g, g);
-    EXPECT_FLOAT_EQ(c.b, b);
-    EXPECT_FLOAT_EQ(c.a, a);
 }
 
 class ShadingEntry : public ::testing::Test {
@@ -44,14 +38,14 @@ TEST_F(ShadingEntry, ReentryMarkerOfOneAnswersBrightOnce) {
     init();
     host().shaderstate["mydata"] = 1;
 
-    expect_color(shade(*params), 0.2f, 0.4f, 0.6f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.2f, 0.4f, 0.6f, 1.0f});
     EXPECT_EQ(host().shaderstate["mydata"], 0);
     EXPECT_TRUE(called("mi_shaderstate_set(mydata,0,4,1)"));
     EXPECT_EQ(host().count("mi_sample"), 0);
     EXPECT_EQ(host().count("mi_trace_probe"), 0);
 
     // The marker was taken: the next call samples.
-    expect_color(shade(*params), 0.0f, 0.0f, 0.0f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.0f, 0.0f, 0.0f, 1.0f});
     EXPECT_EQ(host().count("mi_trace_probe"), 8);
 }
 
@@ -61,7 +55,7 @@ TEST_F(ShadingEntry, OtherMarkerValuesShadeNormally) {
     for (int32_t marker : {0, 2, -1}) {
         host().shaderstate["mydata"] = marker;
         host().clear_calls();
-        expect_color(shade(*params), 0.0f, 0.0f, 0.0f, 1.0f);
+        expect_color_float_eq(shade(*params), {0.0f, 0.0f, 0.0f, 1.0f});
         EXPECT_EQ(host().shaderstate["mydata"], marker);
         EXPECT_EQ(host().count("mi_shaderstate_set"), 0) << "marker " << marker;
         EXPECT_EQ(host().count("mi_trace_probe"), 8) << "marker " << marker;
@@ -79,7 +73,7 @@ TEST_F(ShadingEntry, ShadowRaysAndThePassThroughSwitchAnswerBlack) {
         params->pass_through = c.switch_on;
         init();
         host().state.ray_kind = c.kind;
-        expect_color(shade(*params, 1.0f), 0.0f, 0.0f, 0.0f, 1.0f);
+        expect_color_float_eq(shade(*params, 1.0f), {0.0f, 0.0f, 0.0f, 1.0f});
         EXPECT_EQ(host().count("mi_sample"), 0) << c.name;
         EXPECT_EQ(host().count("mi_trace_probe"), 0) << c.name;
         EXPECT_EQ(host().count("mi_trace_transparent"), 0) << c.name;
@@ -97,13 +91,13 @@ TEST_F(ShadingEntry, SecondaryKindsAnswerBrightOnlyWhenAsked) {
     for (int32_t kind : secondary) {
         host().state.ray_kind = kind;
         host().clear_calls();
-        expect_color(shade(*params), 0.2f, 0.4f, 0.6f, 1.0f);
+        expect_color_float_eq(shade(*params), {0.2f, 0.4f, 0.6f, 1.0f});
         EXPECT_EQ(host().count("mi_trace_probe"), 0) << "kind " << kind;
     }
     for (int32_t kind : ordinary) {
         host().state.ray_kind = kind;
         host().clear_calls();
-        expect_color(shade(*params), 0.0f, 0.0f, 0.0f, 1.0f);
+        expect_color_float_eq(shade(*params), {0.0f, 0.0f, 0.0f, 1.0f});
         EXPECT_EQ(host().count("mi_trace_probe"), 8) << "kind " << kind;
     }
 
@@ -112,7 +106,7 @@ TEST_F(ShadingEntry, SecondaryKindsAnswerBrightOnlyWhenAsked) {
     for (int32_t kind : secondary) {
         host().state.ray_kind = kind;
         host().clear_calls();
-        expect_color(shade(*params), 0.0f, 0.0f, 0.0f, 1.0f);
+        expect_color_float_eq(shade(*params), {0.0f, 0.0f, 0.0f, 1.0f});
         EXPECT_EQ(host().count("mi_trace_probe"), 8) << "kind " << kind;
     }
 }
@@ -120,7 +114,7 @@ TEST_F(ShadingEntry, SecondaryKindsAnswerBrightOnlyWhenAsked) {
 TEST_F(ShadingEntry, MissingRecordAnswersBlackWithCallersAlpha) {
     host().transparent = {true, {1, 1, 1, 1}};
     // No init: the user slot holds nothing.
-    expect_color(shade(*params, 0.4f), 0.0f, 0.0f, 0.0f, 0.4f);
+    expect_color_float_eq(shade(*params, 0.4f), {0.0f, 0.0f, 0.0f, 0.4f});
     EXPECT_EQ(host().calls(), std::vector<std::string>{"mi_query(51,0)"});
 }
 
@@ -213,13 +207,13 @@ TEST_F(ShadingEntry, FalloffIsInstalledAndPutBack) {
 TEST_F(ShadingEntry, DistanceRangeIsReadPerCallUnordered) {
     host().probes = {hit_at(5.0)};
     init();  // 0..10: a hit at 5 weighs 0.5
-    expect_color(shade(*params), 0.1f, 0.2f, 0.3f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.1f, 0.2f, 0.3f, 1.0f});
 
     connect_param(params->far_distance, 2.0f);  // 0..2: beyond, weighs 0
-    expect_color(shade(*params), 0.2f, 0.4f, 0.6f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.2f, 0.4f, 0.6f, 1.0f});
 
     connect_param(params->near_distance, 10.0f);  // 10..2: inside near, weighs 1
-    expect_color(shade(*params), 0.0f, 0.0f, 0.0f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.0f, 0.0f, 0.0f, 1.0f});
     EXPECT_TRUE(called("mi_ray_falloff(0,10)"));
 }
 
@@ -228,13 +222,13 @@ TEST_F(ShadingEntry, FinalGatherMixesByTheRadiance) {
     params->dark = {1.0f, 1.0f, 1.0f, 0.0f};
     host().avg_radiance = {0.5f, 1.0f, 1.0f, 1.0f};
     init();
-    expect_color(shade(*params, 0.3f), 0.6f, 0.7f, 0.8f, 1.0f);
+    expect_color_float_eq(shade(*params, 0.3f), {0.6f, 0.7f, 0.8f, 1.0f});
     EXPECT_TRUE(called("mi_compute_avg_radiance(f,36)"));
     EXPECT_EQ(host().count("mi_sample"), 0);
     EXPECT_EQ(host().count("mi_trace_transparent"), 0);
 
     host().avg_radiance = {0.0f, 0.0f, 0.0f, 0.0f};
-    expect_color(shade(*params), 0.2f, 0.4f, 0.6f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.2f, 0.4f, 0.6f, 1.0f});
 }
 
 TEST_F(ShadingEntry, PlainOcclusionAveragesTheWeights) {
@@ -311,7 +305,7 @@ TEST_F(ShadingEntry, ColoursAreReadAfterTheProbes) {
     connect_param(params->bright, Color{0.2f, 0.4f, 0.6f, 1.0f});
     connect_param(params->dark, Color{1.0f, 1.0f, 1.0f, 1.0f});
     host().clear_calls();
-    expect_color(shade(*params), 0.6f, 0.7f, 0.8f, 1.0f);
+    expect_color_float_eq(shade(*params), {0.6f, 0.7f, 0.8f, 1.0f});
     const std::vector<std::string> calls = host().calls();
     const auto last_probe = std::find(calls.rbegin(), calls.rend(), "mi_trace_probe");
     ASSERT_NE(last_probe, calls.rend());
@@ -402,7 +396,7 @@ TEST_F(ShadingEntry, ConcurrentCallsShareOneInstance) {
     params->occlusion_in_alpha = 1;
     init();
     const Color expected = shade(*params);
-    expect_color(expected, 0.1f, 0.2f, 0.3f, 0.5f);
+    expect_color_float_eq(expected, {0.1f, 0.2f, 0.3f, 0.5f});
     host().recording = false;
 
     constexpr int threads = 4, calls_per_thread = 300;

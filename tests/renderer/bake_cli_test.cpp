@@ -1,9 +1,6 @@
 // `vosh-render bake` from the command line: the model-file path, what a PNG
 // holds, and the bad input it refuses with one line and nothing written.
 #include <gtest/gtest.h>
-#include <dirent.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -57,16 +54,6 @@ bool read_png_values(const std::string& path, Png& out) {
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
     return rgba;
-}
-
-std::set<std::string> files_in(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 // An open plane shows `bright` exactly; a PNG keeps it linear at the depth
@@ -124,20 +111,10 @@ TEST(BakeCommand, BentNormalsInPngAndTheGreenConvention) {
 }
 
 // Exit status of vosh-render run with `args` from the directory `dir`.
-int run_in(const std::string& dir, std::vector<std::string> args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        std::string exe = VOSH_RENDER_EXE;
-        std::vector<char*> argv{exe.data()};
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+int run_in(const std::string& dir, const std::vector<std::string>& args) {
+    vosh::test::ProcessOptions options;
+    options.cwd = dir;
+    return vosh::test::run_process(renderer_command(args), options).status;
 }
 
 // Without -o the map is named after the object: the scene object's name, or

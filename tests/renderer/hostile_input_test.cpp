@@ -4,7 +4,6 @@
 // or writes an image with every channel finite; never a crash, a hang or a
 // partial file.
 #include <gtest/gtest.h>
-#include <dirent.h>
 
 #include <cmath>
 #include <functional>
@@ -251,16 +250,6 @@ const Hostile hostile_inputs[] = {
 };
 
 void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
-
-std::set<std::string> files_in(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
 
 class HostileInputs : public ::testing::TestWithParam<Hostile> {};
 

@@ -5,11 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <png.h>
 
@@ -23,26 +22,10 @@ class ImageIoTest : public testing::Test {
 protected:
     std::string dir;
 
-    void SetUp() override {
-        std::string pattern = testing::TempDir() + "image_io_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern + "/";
-    }
-    void TearDown() override {
-        chmod(dir.c_str(), 0700);
-        for (const std::string& name : entries()) std::remove((dir + name).c_str());
-        rmdir(dir.c_str());
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (const dirent* e = readdir(d))
-                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                    names.push_back(e->d_name);
-            closedir(d);
-        }
-        return names;
-    }
+    void SetUp() override { dir = test::scratch_dir() + "/"; }
+    // A test may leave it read-only.
+    void TearDown() override { chmod(dir.c_str(), 0700); }
+    std::set<std::string> entries() const { return test::files_in(dir, true); }
 };
 
 Image test_image() {
@@ -64,7 +47,7 @@ TEST_F(ImageIoTest, ExrRoundTripKeepsEveryFloatBitForBit) {
     EXPECT_EQ(back.height, img.height);
     ASSERT_EQ(back.rgba.size(), img.rgba.size());
     EXPECT_EQ(std::memcmp(back.rgba.data(), img.rgba.data(), img.rgba.size() * sizeof(float)), 0);
-    EXPECT_EQ(entries(), std::vector<std::string>{"out.exr"});
+    EXPECT_EQ(entries(), std::set<std::string>{"out.exr"});
 }
 
 TEST_F(ImageIoTest, PngIsEightBitSrgbWithClampedAlpha) {
@@ -133,7 +116,7 @@ TEST_F(ImageIoTest, FailedWritesLeaveTheOldFileAndNoTemporary) {
     }
 
     EXPECT_EQ(test::read_file(target), "old image");
-    EXPECT_EQ(entries(), std::vector<std::string>{"keep.png"});
+    EXPECT_EQ(entries(), std::set<std::string>{"keep.png"});
 }
 
 TEST_F(ImageIoTest, SuccessfulWriteReplacesTheOldFile) {
@@ -143,7 +126,7 @@ TEST_F(ImageIoTest, SuccessfulWriteReplacesTheOldFile) {
     ASSERT_TRUE(write_image_atomic(test_image(), target, error)) << error;
     Image back;
     EXPECT_TRUE(read_exr_rgba(target, back, error)) << error;
-    EXPECT_EQ(entries(), std::vector<std::string>{"out.exr"});
+    EXPECT_EQ(entries(), std::set<std::string>{"out.exr"});
 }
 
 TEST_F(ImageIoTest, ReadingBadFilesReportsWithoutThrowing) {

@@ -2,10 +2,6 @@
 // an in-process render. Threads leave promptly, nothing is written, the
 // module's memory comes back; and the leak bookkeeping itself.
 #include <gtest/gtest.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -35,16 +31,6 @@ json slow_scene() {
              {{{"shape", "quad"}, {"corner", {-30, 0, -30}}, {"edge1", {0, 0, 60}}, {"edge2", {60, 0, 0}},
                {"material", "m"}},
               {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
-}
-
-std::set<std::string> files_in(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 // Whether `pid` has a handler installed for `signal` (its SigCgt mask).
@@ -78,51 +64,37 @@ TEST_P(SignalDuringRender, StopsEveryThreadAndKeepsTheOldImage) {
                "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
     write_text(dir + "/out.exr", "an older image");
     const std::set<std::string> before = files_in(dir);
-    const std::string err_file = scratch_dir() + "/stderr.txt";
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, STDERR_FILENO);
-        if (c.bake)
-            execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, "bake", (dir + "/plane.obj").c_str(), "-o",
-                  (dir + "/out.exr").c_str(), "--set", "samples=20000", "--threads", "2", "--quiet",
-                  static_cast<char*>(nullptr));
-        else
-            execl(VOSH_RENDER_EXE, VOSH_RENDER_EXE, (dir + "/scene.json").c_str(), "-o",
-                  (dir + "/out.exr").c_str(), "--threads", "2", "--quiet", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
-    // The handler goes in just before the pixel loop starts; give the
-    // threads a moment to be busy.
-    const auto started = Clock::now();
-    while (!catches(pid, c.signal) && Clock::now() - started < std::chrono::seconds(60))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(catches(pid, c.signal)) << "the renderer never got to rendering";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_EQ(kill(pid, c.signal), 0);
-
-    const auto sent = Clock::now();
-    int status = 0;
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() - sent < std::chrono::seconds(20))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "still rendering 20 s after the signal";
-    }
+    std::vector<std::string> args = {dir + "/scene.json", "-o", dir + "/out.exr", "--threads", "2", "--quiet"};
+    if (c.bake)
+        args = {"bake", dir + "/plane.obj", "-o", dir + "/out.exr", "--set", "samples=20000", "--threads", "2",
+                "--quiet"};
+    Clock::time_point sent;
+    vosh::test::ProcessOptions options;
+    options.timeout_seconds = 20;
+    options.meanwhile = [&](pid_t pid) {
+        // The handler goes in just before the pixel loop starts; give the
+        // threads a moment to be busy.
+        const auto started = Clock::now();
+        while (!catches(pid, c.signal) && Clock::now() - started < std::chrono::seconds(60))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(catches(pid, c.signal)) << "the renderer never got to rendering";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sent = Clock::now();
+        ASSERT_EQ(kill(pid, c.signal), 0);
+    };
+    const CommandResult r = vosh::test::run_process(renderer_command(args), options);
+    if (HasFatalFailure()) return;
+    ASSERT_FALSE(r.timed_out) << "still rendering 20 s after the signal";
     const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
     // Natively it takes a few milliseconds; sanitizer builds are far slower.
     EXPECT_LT(seconds, 5.0);
-    ASSERT_TRUE(WIFEXITED(status)) << "died of signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), c.status);
-    const std::string err = read_file(err_file);
-    EXPECT_NE(err.find(std::string("stopped by ") + (c.signal == SIGINT ? "SIGINT" : "SIGTERM")),
+    ASSERT_TRUE(r.exited) << "died of signal " << r.status - 128;
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(std::string("stopped by ") + (c.signal == SIGINT ? "SIGINT" : "SIGTERM")),
               std::string::npos)
-        << err;
-    EXPECT_EQ(err.find("never released"), std::string::npos) << err;
+        << r.err;
+    EXPECT_EQ(r.err.find("never released"), std::string::npos) << r.err;
     EXPECT_EQ(files_in(dir), before);
     EXPECT_EQ(read_file(dir + "/out.exr"), "an older image");
 }

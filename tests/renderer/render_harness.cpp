@@ -1,16 +1,8 @@
 #include "render_harness.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "renderer/scene/scene_loader.h"
 
@@ -68,98 +60,19 @@ double sphere_view_factor(double x, double z, double radius, double height) {
     return radius * radius / d2 * (height / std::sqrt(d2));
 }
 
-namespace {
-
-std::string make_temp_dir() {
-    std::string pattern = ::testing::TempDir() + "vosh_render_XXXXXX";
-    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot create a scratch directory";
-    return pattern;
-}
-
-void remove_tree(const std::string& dir) {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
-
-// Removes the scratch directories of a test when it ends, passed or failed
-// (a failed assertion returns from the test body, so the test cannot do it).
-class ScratchCleaner : public ::testing::EmptyTestEventListener {
-public:
-    std::vector<std::string> dirs;
-
-    void OnTestEnd(const ::testing::TestInfo&) override {
-        for (const std::string& dir : dirs) remove_tree(dir);
-        dirs.clear();
-    }
-};
-
-ScratchCleaner& scratch_cleaner() {
-    // GoogleTest owns and deletes the listener once it is appended.
-    static ScratchCleaner* cleaner = [] {
-        auto* c = new ScratchCleaner;
-        ::testing::UnitTest::GetInstance()->listeners().Append(c);
-        return c;
-    }();
-    return *cleaner;
-}
-
-}  // namespace
-
-std::string scratch_dir() {
-    const std::string dir = make_temp_dir();
-    scratch_cleaner().dirs.push_back(dir);
-    return dir;
+std::vector<std::string> renderer_command(const std::vector<std::string>& args) {
+    std::vector<std::string> command = {VOSH_RENDER_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
 }
 
 CommandResult run_renderer(const std::vector<std::string>& args) {
-    const std::string own_dir = make_temp_dir();
-    const std::string err_file = own_dir + "/stderr.txt";
-    CommandResult result;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, STDERR_FILENO);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, STDOUT_FILENO);
-        std::vector<char*> argv;
-        std::string exe = VOSH_RENDER_EXE;
-        argv.push_back(exe.data());
-        std::vector<std::string> copies = args;
-        for (std::string& a : copies) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::ifstream in(err_file);
-    std::stringstream text;
-    text << in.rdbuf();
-    result.err = text.str();
-    remove_tree(own_dir);
+    const CommandResult result = vosh::test::run_process(renderer_command(args));
     // Every render, whatever its outcome, ends with the module's memory
     // given back and no record left pinned.
     EXPECT_EQ(result.err.find("never released"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("still pinned"), std::string::npos) << result.err;
     return result;
-}
-
-bool file_exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 }  // namespace vosh::render::test

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "renderer/image/image_io.h"
 #include "renderer/render/render.h"
+#include "support/process.h"
+#include "support/scratch.h"
 
 namespace vosh::render::test {
 
@@ -35,23 +38,20 @@ void top_view_point(double width, int pixels, int px, int py, double& x, double&
 // `radius` centred `height` > `radius` above the origin: (R/d)^2 cos(theta).
 double sphere_view_factor(double x, double z, double radius, double height);
 
-// A fresh empty directory for files a test writes, removed with its
-// contents when the test ends.
-std::string scratch_dir();
+// The scratch files and processes of tests/support, under this namespace.
+using vosh::test::file_exists;
+using vosh::test::files_in;
+using vosh::test::read_file;
+using vosh::test::scratch_dir;
+using vosh::test::write_text;
+using CommandResult = vosh::test::ProcessResult;
 
-struct CommandResult {
-    int status = -1;
-    std::string err;  // standard error
-};
+// vosh-render followed by `args`.
+std::vector<std::string> renderer_command(const std::vector<std::string>& args);
 
 // Runs vosh-render with `args` (each passed as one argument); fails the
 // current test if it reports module memory never released or records
 // left pinned.
 CommandResult run_renderer(const std::vector<std::string>& args);
-
-bool file_exists(const std::string& path);
-void write_text(const std::string& path, const std::string& text);
-// The whole file, or nothing when it cannot be read.
-std::string read_file(const std::string& path);
 
 }  // namespace vosh::render::test

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "render_harness.h"
+#include "support/color_checks.h"
 #include "renderer/host/tags.h"
 #include "renderer/scene/scene_loader.h"
 
@@ -14,6 +15,7 @@ namespace vosh::render::test {
 namespace {
 
 using nlohmann::json;
+using vosh::test::expect_color_near;
 
 json small_scene() {
     return {{"camera",
@@ -75,13 +77,6 @@ size_t light_index(const Scene& scene, const std::string& light) {
     return 0;
 }
 
-void expect_color(const Color& c, float r, float g, float b, float a) {
-    EXPECT_EQ(c.r, r);
-    EXPECT_EQ(c.g, g);
-    EXPECT_EQ(c.b, b);
-    EXPECT_EQ(c.a, a);
-}
-
 TEST(SceneLoader, FillsInWhatTheSceneLeavesOut) {
     const Scene s = load({{"camera",
                            {{"type", "perspective"}, {"position", {0, 0, 5}}, {"look_at", {0, 0, 0}},
@@ -94,7 +89,7 @@ TEST(SceneLoader, FillsInWhatTheSceneLeavesOut) {
     EXPECT_EQ(s.samples_per_pixel, 1);
     EXPECT_EQ(s.camera.fov_deg, 45);
     EXPECT_EQ(s.camera.up.y, 1);
-    expect_color(s.environment.color, 1, 1, 1, 1);
+    expect_color_near(s.environment.color, {1, 1, 1, 1}, 0);
     EXPECT_FALSE(s.environment.has_image);
     ASSERT_EQ(s.shaders.size(), 1u);
     const ShaderDesc& occ = s.shaders[0];
@@ -104,8 +99,8 @@ TEST(SceneLoader, FillsInWhatTheSceneLeavesOut) {
     EXPECT_EQ(param<int32_t>(occ, "samples"), 64);
     EXPECT_EQ(param<float>(occ, "spread"), 90.0f);
     EXPECT_EQ(param<float>(occ, "far_distance"), 2.0f);
-    expect_color(param<Color>(occ, "bright"), 1, 1, 1, 1);
-    expect_color(param<Color>(occ, "dark"), 0, 0, 0, 1);
+    expect_color_near(param<Color>(occ, "bright"), {1, 1, 1, 1}, 0);
+    expect_color_near(param<Color>(occ, "dark"), {0, 0, 0, 1}, 0);
     EXPECT_EQ(param<Tag>(occ, "light"), 0u);
     EXPECT_TRUE(occ.connections.empty());
 }
@@ -121,14 +116,14 @@ TEST(SceneLoader, BuildsLightsMaterialsObjectsAndLabels) {
     const LightDesc& sun = s.lights[light_index(s, "sun")];
     EXPECT_FALSE(sun.positional);
     EXPECT_EQ(sun.direction.y, -1);  // made unit
-    expect_color(sun.color, 1, 0.5f, 0.25f, 1);
+    expect_color_near(sun.color, {1, 0.5f, 0.25f, 1}, 0);
 
     const ShaderDesc& occ = s.shaders[index_of(s, "occ")];
     EXPECT_EQ(param<int32_t>(occ, "samples"), 8);
     EXPECT_EQ(param<float>(occ, "spread"), 90.0f);  // its neighbours keep their defaults
     const ShaderDesc& red = s.shaders[index_of(s, "red")];
     EXPECT_EQ(red.kind, ShaderKind::constant);
-    expect_color(red.color, 1, 0, 0, 1);
+    expect_color_near(red.color, {1, 0, 0, 1}, 0);
 
     ASSERT_EQ(s.materials.size(), 2u);
     ASSERT_EQ(s.objects.size(), 2u);
@@ -219,11 +214,11 @@ TEST(SceneLoader, OverridesReplaceValuesAndConnections) {
         SCOPED_TRACE(name);
         const ShaderDesc& shader = s.shaders[index_of(s, name)];
         EXPECT_EQ(param<int32_t>(shader, "samples"), 32);
-        expect_color(param<Color>(shader, "bright"), 0.5f, 0.25f, 0, 1);
+        expect_color_near(param<Color>(shader, "bright"), {0.5f, 0.25f, 0, 1}, 0);
         EXPECT_EQ(param<Tag>(shader, "light"), make_tag(TagKind::light_instance, light_index(s, "key")));
         EXPECT_TRUE(shader.connections.empty());
     }
-    expect_color(s.shaders[index_of(s, "red")].color, 1, 0, 0, 1);
+    expect_color_near(s.shaders[index_of(s, "red")].color, {1, 0, 0, 1}, 0);
 }
 
 using Spoil = std::function<void(json&)>;

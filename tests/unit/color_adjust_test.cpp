@@ -8,22 +8,12 @@
 
 #include "occlusion/tint_math.h"
 #include "shading_math/color_adjust.h"
+#include "support/color_checks.h"
 
 namespace vosh {
 namespace {
 
-std::string show(const Color& c) {
-    std::ostringstream out;
-    out << "(" << c.r << ", " << c.g << ", " << c.b << ", " << c.a << ")";
-    return out.str();
-}
-
-void expect_color_near(const Color& actual, const Color& expected, float tolerance) {
-    EXPECT_NEAR(actual.r, expected.r, tolerance) << show(actual);
-    EXPECT_NEAR(actual.g, expected.g, tolerance) << show(actual);
-    EXPECT_NEAR(actual.b, expected.b, tolerance) << show(actual);
-    EXPECT_NEAR(actual.a, expected.a, tolerance) << show(actual);
-}
+using test::expect_color_near;
 
 struct BoostCase {
     const char* name;
