@@ -16,6 +16,7 @@
 
 #include "support/process.h"
 #include "support/scratch.h"
+#include "support/test_scenes.h"
 
 namespace {
 
@@ -117,18 +118,7 @@ std::string mesh_scene() {
 }
 
 // Minutes of work uninterrupted, yet one camera sample takes milliseconds.
-std::string slow_scene() {
-    return R"({
-  "camera": {"type": "perspective", "position": [0, 2, 4], "look_at": [0, 0, 0], "resolution": [128, 96]},
-  "options": {"spp": 4},
-  "shaders": {"occ": {"type": "vosh_occlusion", "params": {"samples": 20000}}},
-  "materials": {"m": {"shader": "occ"}},
-  "objects": [
-    {"shape": "quad", "corner": [-30, 0, -30], "edge1": [0, 0, 60], "edge2": [60, 0, 0], "material": "m"},
-    {"shape": "sphere", "center": [0, 0.5, 0], "radius": 0.5, "material": "m"}
-  ]
-})";
-}
+std::string slow_scene() { return vosh::test::floor_and_sphere({128, 96, 30, 20000, 4}).dump(); }
 
 class Distributed : public ::testing::Test {
 protected:

@@ -5,23 +5,14 @@
 #include <functional>
 
 #include "render_harness.h"
+#include "support/test_scenes.h"
 
 namespace vosh::render::test {
 namespace {
 
 using nlohmann::json;
 
-json small_scene() {
-    return {{"camera",
-             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
-              {"fov_deg", 45}, {"resolution", {16, 12}}}},
-            {"shaders", {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 8}}}}}}},
-            {"materials", {{"m", {{"shader", "occ"}}}}},
-            {"objects",
-             {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
-               {"material", "m"}},
-              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
-}
+json small_scene() { return vosh::test::floor_and_sphere(); }
 
 struct BadInput {
     const char* name;

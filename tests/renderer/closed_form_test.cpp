@@ -8,11 +8,14 @@
 #include <functional>
 
 #include "render_harness.h"
+#include "support/test_scenes.h"
 
 namespace vosh::render::test {
 namespace {
 
 using nlohmann::json;
+using vosh::test::sphere_above;
+using vosh::test::wide_floor;
 
 constexpr int image_size = 48;
 constexpr double view_width = 6.0;
@@ -28,8 +31,7 @@ json top_view_scene(int samples, const json& occluder) {
           {"marker", {{"type", "constant"}, {"params", {{"color", {marker, marker, marker}}}}}}}},
         {"materials", {{"floor", {{"shader", "fraction"}}}, {"occluder", {{"shader", "marker"}}}}},
         {"objects",
-         {{{"shape", "quad"}, {"corner", {-50, 0, -50}}, {"edge1", {0, 0, 100}}, {"edge2", {100, 0, 0}},
-           {"material", "floor"}},
+         {wide_floor(),
           occluder}}};
 }
 
@@ -77,8 +79,7 @@ TEST_P(SphereForms, FloorUnderSphereMatchesViewFactor) {
         GetParam() ? json{{"shape", "sphere"}, {"center", {0, 0, 0}}, {"radius", 1},
                           {"transform", {{"scale", radius}, {"translate", {0, height, 0}}}},
                           {"material", "occluder"}}
-                   : json{{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius},
-                          {"material", "occluder"}};
+                   : sphere_above(height, radius, "occluder");
     const Image image = render_in_process(top_view_scene(probes, sphere));
     const FloorError e = compare_floor(
         image, [&](double x, double z) { return sphere_view_factor(x, z, radius, height); });
@@ -113,8 +114,7 @@ TEST(ClosedForm, FloorUnderCoaxialDiskMatchesViewFactor) {
 // over the open hemisphere is 1 - view factor, at the shader's ray count.
 TEST(ClosedForm, FinalGatherSeesTheOpenPartOfTheSky) {
     const double radius = 0.8, height = 1.2;
-    json scene = top_view_scene(1, {{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius},
-                                    {"material", "occluder"}});
+    json scene = top_view_scene(1, sphere_above(height, radius, "occluder"));
     scene["environment"] = {{"color", {1, 1, 1}}};
     json& params = scene["shaders"]["fraction"]["params"];
     params["final_gather"] = true;
@@ -131,8 +131,7 @@ TEST(ClosedForm, FinalGatherSeesTheOpenPartOfTheSky) {
 }
 
 TEST(ClosedForm, OpenFloorIsBrightAndEnclosedFloorIsDark) {
-    json open = top_view_scene(64, {{"shape", "sphere"}, {"center", {0, -5, 0}}, {"radius", 1},
-                                    {"material", "occluder"}});
+    json open = top_view_scene(64, sphere_above(-5, 1, "occluder"));
     open["shaders"]["fraction"]["params"]["bright"] = {0.25, 0.5, 0.75};
     const Image lit = render_in_process(open);
     for (size_t i = 0; i < lit.rgba.size(); i += 4) {
@@ -142,8 +141,7 @@ TEST(ClosedForm, OpenFloorIsBrightAndEnclosedFloorIsDark) {
     }
 
     // The camera sits inside a sphere that cuts the floor, looking down.
-    json closed = top_view_scene(64, {{"shape", "sphere"}, {"center", {0, 0, 0}}, {"radius", 2},
-                                      {"material", "occluder"}});
+    json closed = top_view_scene(64, sphere_above(0, 2, "occluder"));
     closed["camera"]["position"] = {0, 0.5, 0};
     closed["camera"]["width"] = 1.0;
     closed["shaders"]["fraction"]["params"]["dark"] = {0.1, 0.2, 0.3};

@@ -7,12 +7,15 @@
 #include <set>
 
 #include "render_harness.h"
+#include "support/test_scenes.h"
 #include "renderer/scene/scene_loader.h"
 
 namespace vosh::render::test {
 namespace {
 
 using nlohmann::json;
+using vosh::test::sphere_above;
+using vosh::test::wide_floor;
 
 // Several shaders and modes at once: plain occlusion with a distance range,
 // colour bleeding off checkered and constant objects, environment tint.
@@ -189,9 +192,8 @@ TEST_P(BleedingSources, BlockedDirectionsTakeTheHitShadersColour) {
         {"materials",
          {{"floor", {{"shader", "bleed"}}}, {"occluder", {{"shader", GetParam()}}}}},
         {"objects",
-         {{{"shape", "quad"}, {"corner", {-50, 0, -50}}, {"edge1", {0, 0, 100}}, {"edge2", {100, 0, 0}},
-           {"material", "floor"}},
-          {{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius}, {"material", "occluder"}}}}};
+         {wide_floor(),
+          sphere_above(height, radius, "occluder")}}};
     const Image image = render_in_process(scene);
     double error = 0;
     int pixels = 0;
@@ -339,9 +341,8 @@ TEST_P(Lights, ProbesRunTowardTheSelectedLight) {
           {"marker", {{"type", "constant"}, {"params", {{"color", {-1, -1, -1}}}}}}}},
         {"materials", {{"floor", {{"shader", "occ"}}}, {"ball", {{"shader", "marker"}}}}},
         {"objects",
-         {{{"shape", "quad"}, {"corner", {-50, 0, -50}}, {"edge1", {0, 0, 100}}, {"edge2", {100, 0, 0}},
-           {"material", "floor"}},
-          {{"shape", "sphere"}, {"center", {0, ball_height, 0}}, {"radius", ball_radius}, {"material", "ball"}}}}};
+         {wide_floor(),
+          sphere_above(ball_height, ball_radius, "ball")}}};
     const Image image = render_in_process(scene);
     int shadowed = 0, mismatches = 0;
     for (int py = 0; py < 40; ++py)

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "render_harness.h"
+#include "support/test_scenes.h"
 
 namespace vosh::render::test {
 namespace {
@@ -18,18 +19,10 @@ namespace {
 using nlohmann::json;
 
 json base_scene() {
-    return {{"camera",
-             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
-              {"fov_deg", 45}, {"resolution", {16, 12}}}},
-            {"lights", {{"key", {{"position", {2, 4, 1}}}}}},
-            {"shaders",
-             {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 8}}}}},
-              {"red", {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}}}}},
-            {"materials", {{"m", {{"shader", "occ"}}}}},
-            {"objects",
-             {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
-               {"material", "m"}},
-              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
+    json scene = vosh::test::floor_and_sphere();
+    scene["lights"] = {{"key", {{"position", {2, 4, 1}}}}};
+    scene["shaders"]["red"] = {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}};
+    return scene;
 }
 
 // A JSON string "@text@" is written into the file as the bare text (its

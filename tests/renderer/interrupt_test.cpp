@@ -12,6 +12,7 @@
 #include "render_harness.h"
 #include "renderer/host/memory_tracker.h"
 #include "renderer/scene/scene_loader.h"
+#include "support/test_scenes.h"
 
 namespace vosh::render::test {
 namespace {
@@ -20,18 +21,7 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 // Minutes of work uninterrupted, yet one camera sample takes milliseconds.
-json slow_scene() {
-    return {{"camera",
-             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
-              {"resolution", {128, 96}}}},
-            {"options", {{"spp", 4}}},
-            {"shaders", {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 20000}}}}}}},
-            {"materials", {{"m", {{"shader", "occ"}}}}},
-            {"objects",
-             {{{"shape", "quad"}, {"corner", {-30, 0, -30}}, {"edge1", {0, 0, 60}}, {"edge2", {60, 0, 0}},
-               {"material", "m"}},
-              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "m"}}}}};
-}
+json slow_scene() { return vosh::test::floor_and_sphere({128, 96, 30, 20000, 4}); }
 
 // Whether `pid` has a handler installed for `signal` (its SigCgt mask).
 bool catches(pid_t pid, int signal) {

@@ -8,6 +8,7 @@
 
 #include "render_harness.h"
 #include "support/color_checks.h"
+#include "support/test_scenes.h"
 #include "renderer/host/tags.h"
 #include "renderer/scene/scene_loader.h"
 
@@ -18,21 +19,17 @@ using nlohmann::json;
 using vosh::test::expect_color_near;
 
 json small_scene() {
-    return {{"camera",
-             {{"type", "perspective"}, {"position", {0, 2, 4}}, {"look_at", {0, 0, 0}},
-              {"resolution", {8, 6}}}},
-            {"lights",
-             {{"key", {{"position", {2, 4, 1}}}},
-              {"sun", {{"direction", {0, -2, 0}}, {"color", {1, 0.5, 0.25}}}}}},
-            {"shaders",
-             {{"occ", {{"type", "vosh_occlusion"}, {"params", {{"samples", 8}}}}},
-              {"red", {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}}}}},
-            {"materials", {{"m", {{"shader", "occ"}}}, {"glass", {{"shader", "red"}, {"opacity", 0.25}}}}},
-            {"objects",
-             {{{"shape", "quad"}, {"corner", {-3, 0, -3}}, {"edge1", {0, 0, 6}}, {"edge2", {6, 0, 0}},
-               {"material", "m"}},
-              {{"shape", "sphere"}, {"center", {0, 0.5, 0}}, {"radius", 0.5}, {"material", "glass"},
-               {"label", 7}}}}};
+    vosh::test::FloorAndSphere shape;
+    shape.width = 8;
+    shape.height = 6;
+    json scene = vosh::test::floor_and_sphere(shape);
+    scene["lights"] = {{"key", {{"position", {2, 4, 1}}}},
+                       {"sun", {{"direction", {0, -2, 0}}, {"color", {1, 0.5, 0.25}}}}};
+    scene["shaders"]["red"] = {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}};
+    scene["materials"]["glass"] = {{"shader", "red"}, {"opacity", 0.25}};
+    scene["objects"][1]["material"] = "glass";
+    scene["objects"][1]["label"] = 7;
+    return scene;
 }
 
 json& occ(json& scene) { return scene["shaders"]["occ"]["params"]; }

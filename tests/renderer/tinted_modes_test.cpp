@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "render_harness.h"
+#include "support/test_scenes.h"
 
 namespace vosh::render::test {
 namespace {
@@ -158,10 +159,9 @@ TEST_P(SphereBleeding, FloorReadsBrightPlusViewFactorTimesTintedDarkMinusBright)
     bleed["ignore_self"] = c.same_label;
     const double radius = 0.8, height = 1.2, width = 6;
     constexpr int pixels = 32;
-    json sphere = {{"shape", "sphere"}, {"center", {0, height, 0}}, {"radius", radius},
-                   {"material", "ball"}};
-    json floor = {{"shape", "quad"}, {"corner", {-50, 0, -50}}, {"edge1", {0, 0, 100}},
-                  {"edge2", {100, 0, 0}}, {"material", "floor"}, {"label", 7}};
+    json sphere = vosh::test::sphere_above(height, radius, "ball");
+    json floor = vosh::test::wide_floor();
+    floor["label"] = 7;
     if (c.same_label) sphere["label"] = 7;
     const json scene = {
         {"camera", top_view_camera(width, pixels)},
