@@ -1,10 +1,12 @@
 // vosh-render as users run it: bad input is refused with one line and exit
-// status 2 and nothing written; good input writes the image.
+// status 2 and nothing written; good input writes the image. A refusal the
+// scene loader makes alone is checked by calling the loader.
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "render_harness.h"
+#include "renderer/scene/scene_loader.h"
 #include "support/test_scenes.h"
 
 namespace vosh::render::test {
@@ -18,6 +20,7 @@ struct BadInput {
     const char* name;
     std::function<void(json&, std::vector<std::string>&, const std::string& dir)> spoil;
     std::vector<const char*> expected;  // pieces of the one error line
+    bool loader = false;                // the scene loader's refusal: checked in process
 };
 
 const BadInput bad_inputs[] = {
@@ -26,50 +29,50 @@ const BadInput bad_inputs[] = {
      {"nowhere.json", "cannot open"}},
     {"malformed_json",
      [](json&, std::vector<std::string>& args, const std::string&) { args[0] += ".broken"; },
-     {"scene.json.broken", "line 3", "malformed JSON"}},
+     {"scene.json.broken", "line 3", "malformed JSON"}, true},
     {"duplicate_key",
      [](json&, std::vector<std::string>& args, const std::string&) { args[0] += ".twice"; },
-     {"scene.json.twice: line 5, column 24: /shaders/occ/params/samples: duplicate key \"samples\""}},
+     {"scene.json.twice: line 5, column 24: /shaders/occ/params/samples: duplicate key \"samples\""}, true},
     {"unknown_shader_type",
      [](json& s, auto&, const auto&) { s["shaders"]["occ"]["type"] = "phong"; },
-     {"scene.json", "/shaders/occ/type", "unknown shader type \"phong\""}},
+     {"scene.json", "/shaders/occ/type", "unknown shader type \"phong\""}, true},
     {"unknown_shape",
      [](json& s, auto&, const auto&) { s["objects"][1]["shape"] = "cone"; },
-     {"/objects/1/shape", "unknown shape \"cone\""}},
+     {"/objects/1/shape", "unknown shape \"cone\""}, true},
     {"unknown_parameter",
      [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["smaples"] = 4; },
-     {"/shaders/occ/params/smaples", "unknown parameter"}},
+     {"/shaders/occ/params/smaples", "unknown parameter"}, true},
     {"wrong_value_type",
      [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["samples"] = "many"; },
-     {"/shaders/occ/params/samples", "\"many\""}},
+     {"/shaders/occ/params/samples", "\"many\""}, true},
     {"wrong_vector_length",
      [](json& s, auto&, const auto&) { s["objects"][1]["center"] = {0, 1}; },
-     {"/objects/1/center", "3 numbers"}},
+     {"/objects/1/center", "3 numbers"}, true},
     {"missing_mesh",
      [](json& s, auto&, const auto&) {
          s["objects"].push_back({{"shape", "mesh"}, {"file", "gone.obj"}, {"material", "m"}});
      },
-     {"/objects/2/file", "gone.obj"}},
+     {"/objects/2/file", "gone.obj"}, true},
     {"unreadable_environment_image",
      [](json& s, auto&, const std::string& dir) {
          write_text(dir + "/sky.exr", "not an image");
          s["environment"] = {{"image", "sky.exr"}};
      },
-     {"/environment/image", "sky.exr"}},
+     {"/environment/image", "sky.exr"}, true},
     {"no_camera", [](json& s, auto&, const auto&) { s.erase("camera"); },
      {"scene.json: /camera: missing", "can only be baked"}},
     {"zero_resolution",
      [](json& s, auto&, const auto&) { s["camera"]["resolution"] = {0, 12}; },
-     {"/camera/resolution/0", "out of range"}},
+     {"/camera/resolution/0", "out of range"}, true},
     {"absurd_resolution",
      [](json& s, auto&, const auto&) { s["camera"]["resolution"] = {100000, 100000}; },
-     {"/camera/resolution/0", "out of range"}},
+     {"/camera/resolution/0", "out of range"}, true},
     {"unknown_material",
      [](json& s, auto&, const auto&) { s["objects"][0]["material"] = "glass"; },
-     {"/objects/0/material", "no material named \"glass\""}},
+     {"/objects/0/material", "no material named \"glass\""}, true},
     {"connection_loop",
      [](json& s, auto&, const auto&) { s["shaders"]["occ"]["params"]["bright"] = {{"shader", "occ"}}; },
-     {"/shaders/occ/params/bright", "loop"}},
+     {"/shaders/occ/params/bright", "loop"}, true},
     {"zero_threads",
      [](json&, std::vector<std::string>& args, const auto&) {
          args.push_back("--threads");
@@ -122,6 +125,14 @@ TEST_P(BadInputs, OneLineExitTwoNoImage) {
                "{\n  \"shaders\": {\n    \"occ\": {\"type\": \"vosh_occlusion\",\n"
                "            \"params\": {\"samples\": 8,\n                       \"samples\": 9}}}\n}\n");
 
+    if (c.loader) {
+        Scene scene;
+        std::string error;
+        EXPECT_FALSE(load_scene(args[0], test_declaration(), scene, error));
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "more than one line: " << error;
+        for (const char* piece : c.expected) EXPECT_NE(error.find(piece), std::string::npos) << error;
+        return;
+    }
     const CommandResult r = run_renderer(args);
     EXPECT_EQ(r.status, 2) << r.err;
     ASSERT_FALSE(r.err.empty());
