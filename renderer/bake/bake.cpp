@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "renderer/bake/padding.h"
 #include "renderer/bake/tangent_frame.h"
 #include "renderer/bake/texel_layout.h"
-#include "renderer/work/distributed.h"
-#include "renderer/work/scene_wire.h"
-#include "renderer/work/session.h"
 #include "renderer/work/tiles.h"
 
 namespace vosh::render {
@@ -63,6 +61,16 @@ void store_normals(Image& image, const std::vector<uint8_t>& covered, bool to_un
     }
 }
 
+// A bake's settings as the other ranks receive them.
+struct BakeJob {
+    uint32_t object = 0;
+    int32_t uv_set = 0;
+    int32_t width = 0, height = 0;
+    int32_t samples = 1;
+    uint32_t seed = 0;
+    BakeSpace space = BakeSpace::tangent;
+};
+
 // What a bake of `object` shades, over the frames and layout it needs.
 struct BakePlan {
     BakeTarget target;
@@ -70,22 +78,22 @@ struct BakePlan {
     TexelLayout layout;
 };
 
-void plan_bake(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings, BakePlan& plan) {
-    const ObjectDesc& object = scene.objects[settings.object];
+void plan_bake(const Scene& scene, const ShaderDeclaration& decl, const BakeJob& job, BakePlan& plan) {
+    const ObjectDesc& object = scene.objects[job.object];
     BakeTarget& target = plan.target;
-    target.object = settings.object;
+    target.object = job.object;
     target.desc = &object;
-    target.uvs = settings.uv_set == 0 ? &object.mesh.uvs : &object.mesh.extra_uvs[settings.uv_set - 1];
-    target.width = settings.width;
-    target.height = settings.height;
-    target.samples = settings.samples;
-    target.seed = settings.seed;
-    target.bent = bakes_bent_normals(scene, decl, settings.object);
-    target.space = settings.space;
+    target.uvs = job.uv_set == 0 ? &object.mesh.uvs : &object.mesh.extra_uvs[job.uv_set - 1];
+    target.width = job.width;
+    target.height = job.height;
+    target.samples = job.samples;
+    target.seed = job.seed;
+    target.bent = bakes_bent_normals(scene, decl, job.object);
+    target.space = job.space;
     if (target.bent && target.space == BakeSpace::tangent)
-        plan.frames = tangent_frames(object.mesh, *target.uvs, settings.uv_set == 0);
+        plan.frames = tangent_frames(object.mesh, *target.uvs, job.uv_set == 0);
     target.frames = &plan.frames;
-    plan.layout = layout_texels(*target.uvs, object.mesh.indices, settings.width, settings.height, tile_size);
+    plan.layout = layout_texels(*target.uvs, object.mesh.indices, job.width, job.height, tile_size);
 }
 
 // A tile's texels as bytes: how many lie under overlapping UVs, their
@@ -135,144 +143,72 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, Imag
     return true;
 }
 
-std::vector<unsigned char> bake_job(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& s) {
-    ByteWriter w;
-    put(w, JobKind::bake);
-    put_declaration_layout(w, decl);
-    put_scene(w, scene);
-    put(w, s.object);
-    put(w, s.uv_set);
-    put(w, s.width);
-    put(w, s.height);
-    put(w, s.samples);
-    put(w, s.seed);
-    put(w, s.space);
-    put(w, static_cast<int32_t>(s.worker_threads));
-    return std::move(w.bytes);
+// What every rank of a bake needs: its texels and how they are shaded.
+JobPieces bake_pieces(const std::shared_ptr<const BakePlan>& plan, const BakeJob& job) {
+    JobPieces pieces;
+    pieces.name = "bake";
+    pieces.tiles = split_into_tiles({0, 0, job.width, job.height}, tile_size);
+    pieces.raster_width = job.width;
+    pieces.raster_height = job.height;
+    pieces.shade = [plan](ThreadContext& thread, const Tile& tile, const StopFlag& stop,
+                          std::vector<unsigned char>& out) { return shade_tile(thread, tile, stop, *plan, out); };
+    return pieces;
 }
 
 }  // namespace
 
 bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
                  Image& image, BakeStats& stats, std::string& error) {
-    BakePlan plan;
-    plan_bake(scene, decl, settings, plan);
-    const Ranks* ranks = settings.ranks;
-    if (ranks) share_job(bake_job(scene, decl, settings));
-
-    Session session;
-    SessionSettings session_settings;
-    session_settings.module_path = settings.module_path;
-    if (!open_session(scene, decl, session_settings, session, error)) {
-        if (ranks) dismiss_workers(*ranks);
-        return false;
-    }
-    // No camera: camera space is world space, raster space is texel space
-    // and the camera record gives the texture's size.
-    session.context.camera_record = {settings.width, settings.height};
-
+    BakeJob job;
+    job.object = settings.object;
+    job.uv_set = settings.uv_set;
+    job.width = settings.width;
+    job.height = settings.height;
+    job.samples = settings.samples;
+    job.seed = settings.seed;
+    job.space = settings.space;
+    const auto plan = std::make_shared<BakePlan>();
+    plan_bake(scene, decl, job, *plan);
     image.width = settings.width;
     image.height = settings.height;
     image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);
     std::vector<uint8_t> covered(static_cast<size_t>(image.width) * image.height, 0);
-    const std::vector<Tile> tiles = split_into_tiles({0, 0, settings.width, settings.height}, tile_size);
-    TileRunSettings run;
-    run.context = &session.context;
-    run.threads = settings.threads;
-    run.progress = settings.progress;
-    run.stop = settings.stop;
     TileCounts counts;
-    JobTileStats job;
-    const bool finished = run_job_tiles(
-        ranks, tiles, run,
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-            return shade_tile(thread, tile, stop, plan, out);
-        },
-        [&](const Tile& tile, const std::vector<unsigned char>& result) {
-            return place_tile(tile, result, image, covered, counts);
-        },
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-            return bake_tile(thread, tile, stop, plan.target, plan.layout, 0, 0, image, covered, counts);
-        },
-        job, error);
-    copy_job_stats(job, stats);
-    stats.leaked_blocks += close_session(session).leaked_blocks;
 
+    JobPieces pieces = bake_pieces(plan, job);
+    pieces.place = [&](const Tile& tile, const std::vector<unsigned char>& result) {
+        return place_tile(tile, result, image, covered, counts);
+    };
+    pieces.work = [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+        return bake_tile(thread, tile, stop, plan->target, plan->layout, 0, 0, image, covered, counts);
+    };
+    const bool finished = run_job(scene, decl, settings, job_record(JobKind::bake, job), pieces, stats, error);
     stats.width = image.width;
     stats.height = image.height;
     stats.samples = settings.samples;
-    stats.bent = plan.target.bent;
+    stats.bent = plan->target.bent;
     stats.covered_texels = counts.covered.load();
     stats.overlapped_texels = counts.overlapped.load();
-    stats.wrapped_triangles = plan.layout.wrapped_triangles;
-    stats.unusable_triangles = plan.layout.unusable_triangles;
-    if (!finished) {
-        if (error.empty()) error = "bake stopped before it finished";
-        return false;
-    }
+    stats.wrapped_triangles = plan->layout.wrapped_triangles;
+    stats.unusable_triangles = plan->layout.unusable_triangles;
+    if (!finished) return false;
     // After the gather: the gutters reach across tiles.
-    if (plan.target.bent) store_normals(image, covered, settings.normals_to_unit, settings.flip_y);
+    if (plan->target.bent) store_normals(image, covered, settings.normals_to_unit, settings.flip_y);
     pad_texture(image, covered, settings.padding, settings.background);
     return true;
 }
 
-int bake_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& worker) {
-    const bool same_layout = same_declaration_layout(job, decl);
-    Scene scene;
-    const bool whole = get_scene(job, scene);
-    BakeSettings settings;
-    int32_t threads = 0;
-    get(job, settings.object);
-    get(job, settings.uv_set);
-    get(job, settings.width);
-    get(job, settings.height);
-    get(job, settings.samples);
-    get(job, settings.seed);
-    get(job, settings.space);
-    get(job, threads);
-    if (!same_layout) {
-        report_failure("its shader declaration lays out parameters differently from rank 0's");
-        return 1;
-    }
+bool read_bake_job(ByteReader& settings, const Scene& scene, const ShaderDeclaration& decl, JobPieces& pieces) {
+    BakeJob job;
+    get(settings, job);
     std::string error;
-    if (!whole || !job.ok || settings.width < 1 || settings.height < 1 || settings.width > max_bake_size ||
-        settings.height > max_bake_size || settings.samples < 1 ||
-        !check_bake_target(scene, settings.object, settings.uv_set, error)) {
-        report_failure("the job from rank 0 did not arrive whole");
-        return 1;
-    }
-    BakePlan plan;
-    plan_bake(scene, decl, settings, plan);
-    Session session;
-    SessionSettings session_settings;
-    session_settings.module_path = worker.module_path;
-    session_settings.warning_outlet = forward_warning;
-    if (!open_session(scene, decl, session_settings, session, error)) {
-        report_failure(error);
-        return 1;
-    }
-    session.context.camera_record = {settings.width, settings.height};
-    const std::vector<Tile> tiles = split_into_tiles({0, 0, settings.width, settings.height}, tile_size);
-    TileRunSettings run;
-    run.context = &session.context;
-    run.threads = threads > 0 ? threads : worker.threads;
-    run.stop = worker.stop;
-    TileRunStats run_stats;
-    follow_tiles(
-        tiles, run,
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-            return shade_tile(thread, tile, stop, plan, out);
-        },
-        run_stats);
-    WorkerTotals totals;
-    totals.leaked_blocks = close_session(session).leaked_blocks;
-    totals.threads = run_stats.threads;
-    totals.signalled = worker.stop && worker.stop->load();
-    totals.cpu_seconds = run_stats.cpu_seconds;
-    totals.probe_rays = run_stats.probe_rays;
-    totals.bad_samples = run_stats.bad_samples;
-    report_finished(totals);
-    return 0;
+    if (!settings.ok || job.width < 1 || job.height < 1 || job.width > max_bake_size ||
+        job.height > max_bake_size || job.samples < 1 || !check_bake_target(scene, job.object, job.uv_set, error))
+        return false;
+    const auto plan = std::make_shared<BakePlan>();
+    plan_bake(scene, decl, job, *plan);
+    pieces = bake_pieces(plan, job);
+    return true;
 }
 
 }  // namespace vosh::render

@@ -3,16 +3,13 @@
 // is called exactly as in a render; only the shading points differ.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "renderer/bake/texel_shading.h"
 #include "renderer/image/image_io.h"
 #include "renderer/work/bytes.h"
-#include "renderer/work/job_stats.h"
-#include "renderer/work/ranks.h"
+#include "renderer/work/job.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
 
@@ -20,8 +17,7 @@ namespace vosh::render {
 
 constexpr int max_bake_size = 16384;
 
-struct BakeSettings {
-    std::string module_path;
+struct BakeSettings : JobRunSettings {
     uint32_t object = 0;
     int uv_set = 0;
     int width = 1024, height = 1024;
@@ -33,11 +29,6 @@ struct BakeSettings {
     BakeSpace space = BakeSpace::tangent;
     bool normals_to_unit = false;  // n * 0.5 + 0.5, for PNG
     bool flip_y = false;           // the y-down normal map convention
-    int threads = 1;
-    bool progress = false;
-    const std::atomic<bool>* stop = nullptr;  // as RenderSettings::stop
-    const Ranks* ranks = nullptr;             // as RenderSettings::ranks
-    int worker_threads = 0;                   // as RenderSettings::worker_threads
 };
 
 struct BakeStats : JobStats {
@@ -72,8 +63,7 @@ void ask_for_world_normals(Scene& scene, const ShaderDeclaration& decl, uint32_t
 bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
                  Image& image, BakeStats& stats, std::string& error);
 
-// A rank other than 0 bakes the tiles rank 0 hands it, for the job
-// bake_object sent (`job` is past its kind). Returns the exit status.
-int bake_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings);
+// A worker's part of the job bake_object sent (see WorkerPiece).
+bool read_bake_job(ByteReader& settings, const Scene& scene, const ShaderDeclaration& decl, JobPieces& pieces);
 
 }  // namespace vosh::render

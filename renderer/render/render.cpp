@@ -6,9 +6,6 @@
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/sampler.h"
-#include "renderer/work/distributed.h"
-#include "renderer/work/scene_wire.h"
-#include "renderer/work/session.h"
 #include "renderer/work/tiles.h"
 
 namespace vosh::render {
@@ -103,128 +100,66 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, cons
     return true;
 }
 
-std::vector<unsigned char> render_job(const Scene& scene, const ShaderDeclaration& decl, const Region& area,
-                                      int spp, const RenderSettings& settings) {
-    ByteWriter w;
-    put(w, JobKind::render);
-    put_declaration_layout(w, decl);
-    put_scene(w, scene);
-    put(w, area);
-    put(w, spp);
-    put(w, settings.seed);
-    put(w, static_cast<int32_t>(settings.worker_threads));
-    return std::move(w.bytes);
+// A render's settings as the other ranks receive them.
+struct RenderJob {
+    Region area;
+    int32_t samples_per_pixel = 1;
+    uint32_t seed = 0;
+};
+
+// What every rank of a render needs: its pixels and how they are shaded.
+JobPieces render_pieces(const Scene& scene, const RenderJob& job) {
+    JobPieces pieces;
+    pieces.name = "render";
+    pieces.tiles = split_into_tiles({job.area.x0, job.area.y0, job.area.x1, job.area.y1}, tile_size);
+    pieces.camera = &scene.camera;
+    pieces.shade = [job](ThreadContext& thread, const Tile& tile, const StopFlag& stop,
+                         std::vector<unsigned char>& out) {
+        return shade_tile(thread, tile, stop, job.samples_per_pixel, job.seed, out);
+    };
+    return pieces;
 }
 
 }  // namespace
 
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error) {
-    Region area{0, 0, scene.camera.width_px, scene.camera.height_px};
+    RenderJob job;
+    job.area = {0, 0, scene.camera.width_px, scene.camera.height_px};
     if (settings.has_region) {
-        if (!check_region(settings.region, area.x1, area.y1, error)) return false;
-        area = settings.region;
+        if (!check_region(settings.region, job.area.x1, job.area.y1, error)) return false;
+        job.area = settings.region;
     }
-    const int spp = settings.samples_per_pixel > 0 ? settings.samples_per_pixel : scene.samples_per_pixel;
-    const Ranks* ranks = settings.ranks;
-    // The others start on their share while this rank opens its own session.
-    if (ranks) share_job(render_job(scene, decl, area, spp, settings));
-
-    Session session;
-    SessionSettings session_settings;
-    session_settings.module_path = settings.module_path;
-    session_settings.camera = &scene.camera;
-    if (!open_session(scene, decl, session_settings, session, error)) {
-        if (ranks) dismiss_workers(*ranks);
-        return false;
-    }
-
+    job.samples_per_pixel = settings.samples_per_pixel > 0 ? settings.samples_per_pixel : scene.samples_per_pixel;
+    job.seed = settings.seed;
+    const Region area = job.area;
     image.width = area.x1 - area.x0;
     image.height = area.y1 - area.y0;
     image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);
-    const std::vector<Tile> tiles = split_into_tiles({area.x0, area.y0, area.x1, area.y1}, tile_size);
-    TileRunSettings run;
-    run.context = &session.context;
-    run.threads = settings.threads;
-    run.progress = settings.progress;
-    run.stop = settings.stop;
-    JobTileStats job;
-    const bool finished = run_job_tiles(
-        ranks, tiles, run,
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-            return shade_tile(thread, tile, stop, spp, settings.seed, out);
-        },
-        [&](const Tile& tile, const std::vector<unsigned char>& result) {
-            return place_tile(tile, result, area, image);
-        },
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
-            return render_tile(thread, tile, stop, area, spp, settings.seed, image);
-        },
-        job, error);
-    copy_job_stats(job, stats);
-    stats.leaked_blocks += close_session(session).leaked_blocks;
+
+    JobPieces pieces = render_pieces(scene, job);
+    pieces.place = [&](const Tile& tile, const std::vector<unsigned char>& result) {
+        return place_tile(tile, result, area, image);
+    };
+    pieces.work = [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop) {
+        return render_tile(thread, tile, stop, area, job.samples_per_pixel, job.seed, image);
+    };
+    const bool finished = run_job(scene, decl, settings, job_record(JobKind::render, job), pieces, stats, error);
     stats.width = image.width;
     stats.height = image.height;
-    stats.samples_per_pixel = spp;
-    if (!finished) {
-        if (error.empty()) error = "render stopped before it finished";
-        return false;
-    }
-    return true;
+    stats.samples_per_pixel = job.samples_per_pixel;
+    return finished;
 }
 
-int render_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings) {
-    const bool same_layout = same_declaration_layout(job, decl);
-    Scene scene;
-    const bool whole = get_scene(job, scene);
-    Region area;
-    int spp = 1;
-    uint32_t seed = 0;
-    int32_t threads = 0;
-    get(job, area);
-    get(job, spp);
-    get(job, seed);
-    get(job, threads);
-    if (!same_layout) {
-        report_failure("its shader declaration lays out parameters differently from rank 0's");
-        return 1;
-    }
+bool read_render_job(ByteReader& settings, const Scene& scene, const ShaderDeclaration&, JobPieces& pieces) {
+    RenderJob job;
+    get(settings, job);
     std::string error;
-    if (!whole || !job.ok || spp < 1 ||
-        !check_region(area, scene.camera.width_px, scene.camera.height_px, error)) {
-        report_failure("the job from rank 0 did not arrive whole");
-        return 1;
-    }
-    Session session;
-    SessionSettings session_settings;
-    session_settings.module_path = settings.module_path;
-    session_settings.camera = &scene.camera;
-    session_settings.warning_outlet = forward_warning;
-    if (!open_session(scene, decl, session_settings, session, error)) {
-        report_failure(error);
-        return 1;
-    }
-    const std::vector<Tile> tiles = split_into_tiles({area.x0, area.y0, area.x1, area.y1}, tile_size);
-    TileRunSettings run;
-    run.context = &session.context;
-    run.threads = threads > 0 ? threads : settings.threads;
-    run.stop = settings.stop;
-    TileRunStats run_stats;
-    follow_tiles(
-        tiles, run,
-        [&](ThreadContext& thread, const Tile& tile, const StopFlag& stop, std::vector<unsigned char>& out) {
-            return shade_tile(thread, tile, stop, spp, seed, out);
-        },
-        run_stats);
-    WorkerTotals totals;
-    totals.leaked_blocks = close_session(session).leaked_blocks;
-    totals.threads = run_stats.threads;
-    totals.signalled = settings.stop && settings.stop->load();
-    totals.cpu_seconds = run_stats.cpu_seconds;
-    totals.probe_rays = run_stats.probe_rays;
-    totals.bad_samples = run_stats.bad_samples;
-    report_finished(totals);
-    return 0;
+    if (!settings.ok || job.samples_per_pixel < 1 ||
+        !check_region(job.area, scene.camera.width_px, scene.camera.height_px, error))
+        return false;
+    pieces = render_pieces(scene, job);
+    return true;
 }
 
 }  // namespace vosh::render

@@ -3,17 +3,14 @@
 // each pixel, their average written into the image.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "renderer/image/image_io.h"
 #include "renderer/scene/scene.h"
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/work/bytes.h"
-#include "renderer/work/job_stats.h"
-#include "renderer/work/ranks.h"
+#include "renderer/work/job.h"
 
 namespace vosh::render {
 
@@ -25,20 +22,11 @@ struct Region {
 // the command line and render_scene show this one message.
 bool check_region(const Region& r, int width, int height, std::string& error);
 
-struct RenderSettings {
-    std::string module_path;
-    int threads = 1;
+struct RenderSettings : JobRunSettings {
     int samples_per_pixel = 0;  // 0: the scene's
     uint32_t seed = 0;  // another seed gives an independent render of the same scene
     bool has_region = false;
     Region region;
-    bool progress = false;  // a progress bar on standard error
-    // When set, becomes true to stop the render: every thread leaves at its
-    // next camera sample and render_scene fails with stats.interrupted set.
-    const std::atomic<bool>* stop = nullptr;
-    // Set in rank 0 of a distributed job: the other ranks render tiles too.
-    const Ranks* ranks = nullptr;
-    int worker_threads = 0;  // threads of the other ranks; 0: each its core count
 };
 
 struct RenderStats : JobStats {
@@ -53,8 +41,8 @@ struct RenderStats : JobStats {
 bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const RenderSettings& settings,
                   Image& image, RenderStats& stats, std::string& error);
 
-// A rank other than 0 renders the tiles rank 0 hands it, for the job
-// render_scene sent (`job` is past its kind). Returns the exit status.
-int render_as_worker(ByteReader& job, const ShaderDeclaration& decl, const WorkerSettings& settings);
+// A worker's part of the job render_scene sent (see WorkerPiece).
+bool read_render_job(ByteReader& settings, const Scene& scene, const ShaderDeclaration& decl,
+                     JobPieces& pieces);
 
 }  // namespace vosh::render

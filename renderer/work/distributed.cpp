@@ -44,7 +44,7 @@ struct Lead {
     bool told_stop = false;
     Clock::time_point halted_at;
     std::string failure;
-    DistributedStats* stats = nullptr;
+    JobStats* stats = nullptr;
 
     explicit Lead(const Ranks& r) : ranks(r), last_word(static_cast<size_t>(r.size), false) {}
 
@@ -93,11 +93,11 @@ struct Lead {
                 get(r, t);
                 if (t.signalled) fail(from, "stopped by a signal");
                 if (stats) {
-                    stats->run.threads += t.threads;
-                    stats->run.cpu_seconds += t.cpu_seconds;
-                    stats->run.probe_rays += t.probe_rays;
-                    stats->run.bad_samples += t.bad_samples;
-                    stats->worker_leaked_blocks += t.leaked_blocks;
+                    stats->threads += t.threads;
+                    stats->cpu_seconds += t.cpu_seconds;
+                    stats->probe_rays += t.probe_rays;
+                    stats->bad_samples += t.bad_samples;
+                    stats->leaked_blocks += t.leaked_blocks;
                 }
                 break;
             }
@@ -133,7 +133,7 @@ struct Lead {
 }  // namespace
 
 bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
-                const TileShade& shade, const TilePlace& place, DistributedStats& stats, std::string& error) {
+                const TileShade& shade, const TilePlace& place, JobStats& stats, std::string& error) {
     Lead lead(ranks);
     lead.tiles = &tiles;
     lead.place = &place;
@@ -176,31 +176,19 @@ bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRu
     if (bar) bar->finish();
 
     stats.tiles_per_rank[0] = own.tiles_done;
-    stats.run.threads += own.threads;
-    stats.run.seconds = own.seconds;
-    stats.run.cpu_seconds += own.cpu_seconds;
-    stats.run.probe_rays += own.probe_rays;
-    stats.run.bad_samples += own.bad_samples;
-    stats.run.tiles_done = lead.placed.load();
+    stats.threads += own.threads;
+    stats.seconds = own.seconds;
+    stats.cpu_seconds += own.cpu_seconds;
+    stats.probe_rays += own.probe_rays;
+    stats.bad_samples += own.bad_samples;
+    const size_t placed = lead.placed.load();
     if (waited_out) abandon_ranks();
     if (!lead.failure.empty()) {
         error = lead.failure;
         return false;
     }
     if (waited_out) error = "some ranks did not answer after the stop";
-    return !stats.interrupted && !waited_out && stats.run.tiles_done == tiles.size();
-}
-
-bool run_job_tiles(const Ranks* ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
-                   const TileShade& shade, const TilePlace& place, const TileWork& work,
-                   JobTileStats& stats, std::string& error) {
-    if (!ranks) {
-        const bool finished = run_tiles(tiles, settings, work, stats.run);
-        stats.interrupted = !finished;
-        return finished;
-    }
-    stats.ranks = ranks->size;
-    return lead_tiles(*ranks, tiles, settings, shade, place, stats, error);
+    return !stats.interrupted && !waited_out && placed == tiles.size();
 }
 
 void dismiss_workers(const Ranks& ranks) {

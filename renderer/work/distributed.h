@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "renderer/work/job_stats.h"
 #include "renderer/work/ranks.h"
 #include "renderer/work/tiles.h"
 
@@ -22,45 +23,12 @@ using TileShade = std::function<bool(ThreadContext& thread, const Tile& tile, co
 // False when the bytes are not a result of that tile.
 using TilePlace = std::function<bool(const Tile& tile, const std::vector<unsigned char>& result)>;
 
-struct DistributedStats {
-    TileRunStats run;  // every rank's: threads, CPU time, rays and bad samples summed
-    std::vector<uint64_t> tiles_per_rank;
-    uint64_t worker_leaked_blocks = 0;
-    bool interrupted = false;  // stopped through the settings' stop flag
-};
-
 // Rank 0: does the tiles with the other ranks. False with a message naming
 // the rank and its host when a rank failed (the others are stopped), or
-// when stopped. Returns once every rank has given its last word.
+// when stopped (then stats.interrupted). Returns once every rank has given
+// its last word. `stats` sums every rank's threads, time and counts.
 bool lead_tiles(const Ranks& ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
-                const TileShade& shade, const TilePlace& place, DistributedStats& stats, std::string& error);
-
-// What a render's or a bake's tile loop reports, alone or across ranks.
-struct JobTileStats : DistributedStats {
-    int ranks = 1;
-};
-
-// The tile loop of a job on rank 0, or alone when `ranks` is null. Across
-// ranks `shade` makes each tile's result and `place` puts it into the
-// output; alone the threads do `work`, which writes in place. False when
-// stopped, or when a rank failed (`error` says which).
-bool run_job_tiles(const Ranks* ranks, const std::vector<Tile>& tiles, const TileRunSettings& settings,
-                   const TileShade& shade, const TilePlace& place, const TileWork& work,
-                   JobTileStats& stats, std::string& error);
-
-// Copies what the statistics of every job share (RenderStats, BakeStats).
-template <typename Stats>
-void copy_job_stats(const JobTileStats& job, Stats& stats) {
-    stats.threads = job.run.threads;
-    stats.seconds = job.run.seconds;
-    stats.cpu_seconds = job.run.cpu_seconds;
-    stats.probe_rays = job.run.probe_rays;
-    stats.bad_samples = job.run.bad_samples;
-    stats.ranks = job.ranks;
-    stats.tiles_per_rank = job.tiles_per_rank;
-    stats.interrupted = job.interrupted;
-    stats.leaked_blocks = job.worker_leaked_blocks;
-}
+                const TileShade& shade, const TilePlace& place, JobStats& stats, std::string& error);
 
 // Rank 0 when it cannot do its share: stops the others and waits for their
 // last word (abandon_ranks when some never gave it).

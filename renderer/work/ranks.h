@@ -4,7 +4,6 @@
 // only do tiles. A process started on its own never initialises MPI.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,13 +57,6 @@ void send_note(int to, Note note, const std::vector<unsigned char>& bytes);
 // A note waiting from `from` (-1: any rank), without blocking: false when
 // none has arrived.
 bool poll_note(int from, int& sender, Note& note, std::vector<unsigned char>& bytes);
-
-// What a rank other than 0 brings to a job: its own module and threads.
-struct WorkerSettings {
-    std::string module_path;
-    int threads = 1;  // when the job names none
-    const std::atomic<bool>* stop = nullptr;
-};
 
 // A worker's last word on its share.
 struct WorkerTotals {

@@ -1,0 +1,69 @@
+// What a worker rank accepts of a job's settings record, which arrives
+// after the scene: one that came whole and fits that scene. A record cut
+// short or out of the scene's bounds is refused before any session opens.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "render_harness.h"
+#include "renderer/bake/bake.h"
+#include "renderer/scene/scene_loader.h"
+
+namespace vosh::render::test {
+namespace {
+
+std::vector<unsigned char> record(std::initializer_list<int32_t> fields) {
+    ByteWriter w;
+    for (const int32_t f : fields) put(w, f);
+    return w.bytes;
+}
+
+std::vector<unsigned char> cut(std::vector<unsigned char> bytes) {
+    bytes.pop_back();
+    return bytes;
+}
+
+struct RecordCase {
+    const char* what;
+    WorkerPiece read;
+    std::vector<unsigned char> bytes;
+    size_t tiles;  // 0: refused
+};
+
+TEST(JobRecord, WorkersTakeOnlyRecordsThatArriveWholeAndFitTheScene) {
+    Scene scene;
+    std::string error;
+    ASSERT_TRUE(load_scene(std::string(VOSH_SOURCE_DIR) + "/scenes/crate_baked.json", test_declaration(), scene,
+                           error))
+        << error;
+    uint32_t crate = 0;
+    ASSERT_TRUE(find_object(scene, "crate", crate, error)) << error;
+    const int32_t w = scene.camera.width_px, h = scene.camera.height_px, c = static_cast<int32_t>(crate);
+    const size_t whole_image = static_cast<size_t>((w + 15) / 16) * static_cast<size_t>((h + 15) / 16);
+    // Render: x0, y0, x1, y1, samples per pixel, seed. Bake: object, UV set,
+    // width, height, samples, seed, space.
+    const RecordCase cases[] = {
+        {"render, whole image", read_render_job, record({0, 0, w, h, 4, 7}), whole_image},
+        {"render, a region", read_render_job, record({16, 0, 48, 20, 1, 0}), 4},
+        {"render, no samples", read_render_job, record({0, 0, w, h, 0, 0}), 0},
+        {"render, region past the image", read_render_job, record({0, 0, w + 1, h, 1, 0}), 0},
+        {"render, cut short", read_render_job, cut(record({0, 0, w, h, 1, 0})), 0},
+        {"bake, 64 x 40", read_bake_job, record({c, 0, 64, 40, 2, 0, 0}), 12},
+        {"bake, no such object", read_bake_job, record({99, 0, 64, 64, 1, 0, 0}), 0},
+        {"bake, a UV set it lacks", read_bake_job, record({c, 3, 64, 64, 1, 0, 0}), 0},
+        {"bake, too wide", read_bake_job, record({c, 0, max_bake_size + 1, 64, 1, 0, 0}), 0},
+        {"bake, no samples", read_bake_job, record({c, 0, 64, 64, 0, 0, 0}), 0},
+        {"bake, cut short", read_bake_job, cut(record({c, 0, 64, 64, 1, 0, 0})), 0},
+    };
+    for (const RecordCase& k : cases) {
+        ByteReader r = reader_of(k.bytes);
+        JobPieces pieces;
+        EXPECT_EQ(k.read(r, scene, test_declaration(), pieces), k.tiles > 0) << k.what;
+        if (k.tiles == 0) continue;
+        EXPECT_EQ(pieces.tiles.size(), k.tiles) << k.what;
+        EXPECT_TRUE(pieces.shade) << k.what;
+    }
+}
+
+}  // namespace
+}  // namespace vosh::render::test
