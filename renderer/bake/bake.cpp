@@ -203,7 +203,8 @@ bool read_bake_job(ByteReader& settings, const Scene& scene, const ShaderDeclara
     get(settings, job);
     std::string error;
     if (!settings.ok || job.width < 1 || job.height < 1 || job.width > max_bake_size ||
-        job.height > max_bake_size || job.samples < 1 || !check_bake_target(scene, job.object, job.uv_set, error))
+        job.height > max_bake_size || job.samples < 1 || job.object >= scene.objects.size() ||
+        !check_bake_target(scene, job.object, job.uv_set, error))
         return false;
     const auto plan = std::make_shared<BakePlan>();
     plan_bake(scene, decl, job, *plan);

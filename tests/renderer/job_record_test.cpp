@@ -8,6 +8,7 @@
 #include "render_harness.h"
 #include "renderer/bake/bake.h"
 #include "renderer/scene/scene_loader.h"
+#include "renderer/work/worker.h"
 
 namespace vosh::render::test {
 namespace {
