@@ -37,9 +37,15 @@ void check_loaded(const Scene& scene) {
     for (const ShaderDesc& shader : scene.shaders) {
         if (shader.kind != ShaderKind::occlusion) continue;
         std::string problem;
-        check(validate_for_render(declaration(), shader.block.data(), problem),
+        check(validate_for_render(declaration(), shader.params, problem),
               "a loaded shader passes the render check");
-        for (const Connection& c : shader.connections) check(c.shader < scene.shaders.size(), "connection target exists");
+        for (const ParamValue& v : shader.params) {
+            check(v.param < declaration().params.size() && declaration().params[v.param].name == v.name,
+                  "a value names its declared parameter");
+            check(!v.connected || v.shader < scene.shaders.size(), "connection target exists");
+            check(v.connected || v.type != ParamType::light || v.light < scene.lights.size(),
+                  "light exists");
+        }
     }
     for (const MaterialDesc& m : scene.materials)
         check(m.shader < scene.shaders.size() && m.opacity >= 0 && m.opacity <= 1, "material resolved");

@@ -2,7 +2,8 @@
 // applied to a scene with two occlusion shaders (one with a connected
 // parameter) and a light, as vosh-render applies them. Sanitizers catch
 // undefined behaviour; when the arguments are taken, every stored value is
-// one a render can use, and no connection is left on a parameter they set.
+// one a render can use once laid out, and no connection is left on a
+// parameter they set.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "fuzz/renderer_fuzz_support.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/scene/param_values.h"
+#include "renderer/work/param_block.h"
 
 namespace {
 
@@ -49,7 +51,9 @@ const Scene& base_scene() {
     return scene;
 }
 
-void check_block(const unsigned char* block) {
+void check_block(const Scene& scene, const ShaderDesc& shader) {
+    const std::vector<unsigned char> laid_out = lay_out_block(declaration(), shader, scene.lights).bytes;
+    const unsigned char* block = laid_out.data();
     for (const ParamDecl& p : declaration().params) {
         const int floats = p.type == ParamType::color ? 4 : p.type == ParamType::vector ? 3
                            : p.type == ParamType::scalar ? 1 : 0;
@@ -65,7 +69,7 @@ void check_block(const unsigned char* block) {
         }
     }
     std::string problem;
-    check(validate_for_render(declaration(), block, problem), "the block passes the render check");
+    check(validate_for_render(declaration(), shader.params, problem), "the values pass the render check");
 }
 
 }  // namespace
@@ -89,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const ShaderDesc& shader : scene.shaders) {
         if (shader.kind != ShaderKind::occlusion) continue;
-        check_block(shader.block.data());
+        check_block(scene, shader);
         for (const std::string& a : assignments) {
             const ParamDecl* p = declaration().find(a.substr(0, a.find('=')));
             check(p != nullptr, "only declared parameters are taken");
-            for (const Connection& c : shader.connections)
-                check(c.offset != p->offset, "a set parameter is no longer connected");
+            for (const ParamValue& v : shader.params)
+                check(v.name != p->name || !v.connected, "a set parameter is no longer connected");
         }
     }
     return 0;

@@ -1,18 +1,15 @@
 // Choosing and checking what a bake shades.
-#include <cstring>
-
 #include "renderer/bake/bake.h"
+#include "renderer/scene/param_values.h"
 
 namespace vosh::render {
 
 namespace {
 
+// What the shader's block will hold for the integer or boolean parameter.
 int32_t block_int(const ShaderDesc& shader, const ShaderDeclaration& decl, const char* name) {
     const ParamDecl* p = decl.find(name);
-    int32_t value = 0;
-    if (p && p->offset + sizeof value <= shader.block.size())
-        std::memcpy(&value, shader.block.data() + p->offset, sizeof value);
-    return value;
+    return p ? int32_value(decl, shader.params, *p) : 0;
 }
 
 // The shader of the object's material.
@@ -74,11 +71,10 @@ void ask_for_world_normals(Scene& scene, const ShaderDeclaration& decl, uint32_t
     ShaderDesc* s = &scene.shaders[shader_of(scene, object)];
     const ParamDecl* p = decl.find("output_space");
     if (s->kind != ShaderKind::occlusion || !p) return;
-    const int32_t world = 1;
-    std::memcpy(s->block.data() + p->offset, &world, sizeof world);
-    // A connection would override the value in the block.
-    for (auto c = s->connections.begin(); c != s->connections.end();)
-        c = c->offset == p->offset ? s->connections.erase(c) : c + 1;
+    // Replaces a connection too, which would override the value.
+    ParamValue world = value_for(decl, *p);
+    world.integer = 1;
+    set_param_value(*s, world);
 }
 
 }  // namespace vosh::render

@@ -10,6 +10,7 @@
 #include "renderer/host/thread_context.h"
 #include "renderer/host/probe.h"
 #include "renderer/host/shading.h"
+#include "renderer/scene/scene_limits.h"
 #include "renderer/trace/sampler.h"
 
 using namespace vosh;

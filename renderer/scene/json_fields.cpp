@@ -54,19 +54,27 @@ bool expect_object(const json& value, const std::string& path, std::string& erro
     return fail(error, path, "expected an object, got " + json_show(value));
 }
 
-bool only_keys(const json& object, const std::string& path,
-               std::initializer_list<const char*> allowed, std::string& error) {
+bool find_unknown_key(const json& object, std::initializer_list<const char*> allowed,
+                      std::string& unknown) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         bool known = false;
         for (const char* name : allowed) known = known || it.key() == name;
         if (!known) {
-            std::string list;
-            for (const char* name : allowed) list += std::string(list.empty() ? "" : ", ") + name;
-            return fail(error, json_child(path, it.key()),
-                        "unknown key \"" + it.key() + "\" (expected one of: " + list + ")");
+            unknown = it.key();
+            return true;
         }
     }
-    return true;
+    return false;
+}
+
+bool only_keys(const json& object, const std::string& path,
+               std::initializer_list<const char*> allowed, std::string& error) {
+    std::string unknown;
+    if (!find_unknown_key(object, allowed, unknown)) return true;
+    std::string list;
+    for (const char* name : allowed) list += std::string(list.empty() ? "" : ", ") + name;
+    return fail(error, json_child(path, unknown),
+                "unknown key \"" + unknown + "\" (expected one of: " + list + ")");
 }
 
 namespace {

@@ -28,6 +28,10 @@ bool fail(std::string& error, const std::string& path, const std::string& proble
 
 bool expect_object(const json& value, const std::string& path, std::string& error);
 
+// The first key of `object` outside `allowed`, or false when there is none.
+bool find_unknown_key(const json& object, std::initializer_list<const char*> allowed,
+                      std::string& unknown);
+
 // Refuses keys outside `allowed`, so a typo never passes silently.
 bool only_keys(const json& object, const std::string& path,
                std::initializer_list<const char*> allowed, std::string& error);

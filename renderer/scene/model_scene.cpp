@@ -1,7 +1,6 @@
 #include "renderer/scene/model_scene.h"
 
 #include "renderer/scene/mesh_loader.h"
-#include "renderer/scene/param_values.h"
 #include "renderer/scene/scene_loader.h"
 
 namespace vosh::render {
@@ -18,7 +17,9 @@ std::string stem_of(const std::string& path) {
 
 }  // namespace
 
-bool scene_from_model(const std::string& path, const ShaderDeclaration& decl, Scene& out,
+// The shader gives no values, so the declaration's defaults apply when the
+// session lays out its block; the declaration itself is not needed here.
+bool scene_from_model(const std::string& path, const ShaderDeclaration& /*decl*/, Scene& out,
                       std::string& error) {
     Scene scene;
     scene.file = path;
@@ -46,8 +47,6 @@ bool scene_from_model(const std::string& path, const ShaderDeclaration& decl, Sc
     shader.name = "occlusion";
     shader.kind = ShaderKind::occlusion;
     shader.json_path = "/";
-    shader.block.assign(decl.block_size, 0);
-    write_defaults(decl, shader.block.data());
     scene.shaders.push_back(std::move(shader));
     scene.materials.push_back({"occlusion", 0, 1.0f});
     scene.objects.push_back(std::move(object));

@@ -8,27 +8,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "renderer/scene/json_fields.h"
+
 namespace vosh::render {
 
 using nlohmann::json;
 
 namespace {
 
-// A value as it appears in messages, cut short when long.
-std::string show(const json& value) {
-    std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
-    if (text.size() > 40) text = text.substr(0, 37) + "...";
-    return text;
-}
-
 bool to_float(const json& value, float& out, std::string& error) {
     if (!value.is_number()) {
-        error = "expects a number, got " + show(value);
+        error = "expects a number, got " + json_show(value);
         return false;
     }
     const double d = value.get<double>();
     if (!std::isfinite(d) || std::fabs(d) > FLT_MAX) {
-        error = show(value) + " is out of range for a 32-bit float";
+        error = json_show(value) + " is out of range for a 32-bit float";
         return false;
     }
     out = static_cast<float>(d);
@@ -38,7 +33,7 @@ bool to_float(const json& value, float& out, std::string& error) {
 bool to_floats(const json& value, std::size_t min_count, std::size_t max_count, float* out,
                const char* shape, std::string& error) {
     if (!value.is_array() || value.size() < min_count || value.size() > max_count) {
-        error = std::string("expects ") + shape + ", got " + show(value);
+        error = std::string("expects ") + shape + ", got " + json_show(value);
         return false;
     }
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -118,7 +113,7 @@ bool json_to_int32(const json& value, int32_t& out, std::string& error) {
     if (value.is_number_unsigned()) {
         const uint64_t u = value.get<uint64_t>();
         if (u > static_cast<uint64_t>(INT32_MAX)) {
-            error = show(value) + " is out of range for a 32-bit integer";
+            error = json_show(value) + " is out of range for a 32-bit integer";
             return false;
         }
         out = static_cast<int32_t>(u);
@@ -127,7 +122,7 @@ bool json_to_int32(const json& value, int32_t& out, std::string& error) {
     if (value.is_number_integer()) {
         const int64_t i = value.get<int64_t>();
         if (i < INT32_MIN || i > INT32_MAX) {
-            error = show(value) + " is out of range for a 32-bit integer";
+            error = json_show(value) + " is out of range for a 32-bit integer";
             return false;
         }
         out = static_cast<int32_t>(i);
@@ -136,57 +131,49 @@ bool json_to_int32(const json& value, int32_t& out, std::string& error) {
     if (value.is_number_float()) {
         const double d = value.get<double>();
         if (d != std::floor(d)) {
-            error = "expects a whole number, got " + show(value);
+            error = "expects a whole number, got " + json_show(value);
             return false;
         }
         if (d < INT32_MIN || d > INT32_MAX) {
-            error = show(value) + " is out of range for a 32-bit integer";
+            error = json_show(value) + " is out of range for a 32-bit integer";
             return false;
         }
         out = static_cast<int32_t>(d);
         return true;
     }
-    error = "expects an integer, got " + show(value);
+    error = "expects an integer, got " + json_show(value);
     return false;
 }
 
 // Stores a value of any type except light; unused slots take only 0.
-bool store_value(const ParamDecl& p, const json& value, unsigned char* slot, std::string& error) {
+bool store_value(const ParamDecl& p, const json& value, ParamValue& out, std::string& error) {
     switch (p.type) {
         case ParamType::color: {
             float rgba[4] = {0.0f, 0.0f, 0.0f, 1.0f};
             if (!to_floats(value, 3, 4, rgba, "a colour [r, g, b] or [r, g, b, a]", error))
                 return false;
-            std::memcpy(slot, rgba, sizeof rgba);
+            std::memcpy(out.numbers, rgba, sizeof rgba);
             return true;
         }
         case ParamType::vector: {
             float xyz[3];
             if (!to_floats(value, 3, 3, xyz, "a vector [x, y, z]", error)) return false;
-            std::memcpy(slot, xyz, sizeof xyz);
+            std::memcpy(out.numbers, xyz, sizeof xyz);
             return true;
         }
-        case ParamType::scalar: {
-            float f;
-            if (!to_float(value, f, error)) return false;
-            std::memcpy(slot, &f, sizeof f);
-            return true;
-        }
-        case ParamType::integer: {
-            int32_t i;
-            if (!json_to_int32(value, i, error)) return false;
-            std::memcpy(slot, &i, sizeof i);
-            return true;
-        }
+        case ParamType::scalar:
+            return to_float(value, out.numbers[0], error);
+        case ParamType::integer:
+            return json_to_int32(value, out.integer, error);
         case ParamType::boolean: {
             int32_t b;
             if (value.is_boolean()) {
                 b = value.get<bool>() ? 1 : 0;
             } else if (!value.is_number() || !json_to_int32(value, b, error)) {
-                error = "expects true or false, got " + show(value);
+                error = "expects true or false, got " + json_show(value);
                 return false;
             }
-            std::memcpy(slot, &b, sizeof b);
+            out.integer = b;
             return true;
         }
         case ParamType::unused: {
@@ -195,7 +182,7 @@ bool store_value(const ParamDecl& p, const json& value, unsigned char* slot, std
                 error = "is a reserved slot and takes no value";
                 return false;
             }
-            std::memcpy(slot, &i, sizeof i);
+            out.integer = i;
             return true;
         }
         case ParamType::light:
@@ -205,18 +192,26 @@ bool store_value(const ParamDecl& p, const json& value, unsigned char* slot, std
     return false;
 }
 
-void write_defaults(const ShaderDeclaration& decl, unsigned char* block) {
-    std::memset(block, 0, decl.block_size);
-    std::string ignored;
-    for (const ParamDecl& p : decl.params) {
-        // Defaults were checked when the declaration was loaded.
-        if (p.type != ParamType::light && !p.default_value.is_null())
-            store_value(p, p.default_value, block + p.offset, ignored);
-    }
+ParamValue value_for(const ShaderDeclaration& decl, const ParamDecl& p) {
+    ParamValue v;
+    v.name = p.name;
+    v.param = static_cast<uint32_t>(&p - decl.params.data());
+    v.type = p.type;
+    return v;
 }
 
-bool write_param(const ParamDecl& p, const json& value, unsigned char* block,
-                 std::string& error) {
+ParamValue default_value(const ShaderDeclaration& decl, size_t index) {
+    const ParamDecl& p = decl.params[index];
+    ParamValue v = value_for(decl, p);
+    std::string ignored;
+    // Defaults were checked when the declaration was loaded.
+    if (p.type != ParamType::light && !p.default_value.is_null())
+        store_value(p, p.default_value, v, ignored);
+    return v;
+}
+
+bool read_param_value(const ParamDecl& p, const json& value, ParamValue& out,
+                      std::string& error) {
     if (p.type == ParamType::light) {
         error = "light parameters take a light name";
         return false;
@@ -225,7 +220,24 @@ bool write_param(const ParamDecl& p, const json& value, unsigned char* block,
         error = "is a reserved slot and takes no value";
         return false;
     }
-    return store_value(p, value, block + p.offset, error);
+    return store_value(p, value, out, error);
+}
+
+void set_param_value(ShaderDesc& shader, const ParamValue& value) {
+    for (ParamValue& v : shader.params)
+        if (v.param == value.param) {
+            v = value;
+            return;
+        }
+    shader.params.push_back(value);
+}
+
+int32_t int32_value(const ShaderDeclaration& decl, const std::vector<ParamValue>& values,
+                    const ParamDecl& p) {
+    const size_t index = static_cast<size_t>(&p - decl.params.data());
+    for (const ParamValue& v : values)
+        if (v.param == index && !v.connected) return v.integer;
+    return default_value(decl, index).integer;
 }
 
 bool parse_set_value(const ParamDecl& p, const std::string& raw, json& out, std::string& error) {
@@ -289,26 +301,21 @@ bool parse_set_value(const ParamDecl& p, const std::string& raw, json& out, std:
 
 namespace {
 
-int32_t stored_int32(const unsigned char* block, uint32_t offset) {
-    int32_t value;
-    std::memcpy(&value, block + offset, sizeof value);
-    return value;
-}
-
-// Whether the shader reads `p` with this block's switches.
-bool is_read(const ParamDecl& p, const unsigned char* block) {
+// Whether the shader reads `p` with these switches.
+bool is_read(const ShaderDeclaration& decl, const std::vector<ParamValue>& values,
+             const ParamDecl& p) {
     for (const ReadCondition& c : p.read_when)
-        if ((stored_int32(block, c.flag_offset) != 0) != c.on) return false;
+        if ((int32_value(decl, values, *decl.find(c.flag)) != 0) != c.on) return false;
     return true;
 }
 
 }  // namespace
 
-bool validate_for_render(const ShaderDeclaration& decl, const unsigned char* block,
+bool validate_for_render(const ShaderDeclaration& decl, const std::vector<ParamValue>& values,
                          std::string& error) {
     for (const ParamDecl& p : decl.params) {
-        if (!p.has_max || !is_read(p, block)) continue;
-        const int32_t value = stored_int32(block, p.offset);
+        if (!p.has_max || !is_read(decl, values, p)) continue;
+        const int32_t value = int32_value(decl, values, p);
         const int64_t as_read = p.read_unsigned ? static_cast<int64_t>(static_cast<uint32_t>(value)) : value;
         if (as_read <= p.max) continue;
         error = p.name + " = " + std::to_string(value) + " would not finish (the limit is " +

@@ -9,6 +9,7 @@
 #include "host/render_state.h"
 #include "renderer/image/image_io.h"
 #include "renderer/math/math3.h"
+#include "renderer/scene/shader_declaration.h"
 
 namespace vosh::render {
 
@@ -39,20 +40,29 @@ struct LightDesc {
 
 enum class ShaderKind { occlusion, constant, checker, normal_color, texture };
 
-// One parameter of an occlusion shader fed by another shader.
-struct Connection {
-    uint32_t offset = 0;  // parameter offset in the block
-    size_t shader = 0;    // index of the connected shader
+// A value the scene or `--set` gave one parameter of an occlusion shader,
+// kept typed until the session lays out the module's parameter block. A
+// parameter without one takes the declaration's default there.
+struct ParamValue {
+    std::string name;    // the declared parameter's
+    uint32_t param = 0;  // its index in the declaration
+    ParamType type = ParamType::scalar;
+    // Fed by scene.shaders[shader] instead of a value; the block keeps the
+    // default under the connection. `json_path` says where it was made.
+    bool connected = false;
+    size_t shader = 0;
     std::string json_path;
+    float numbers[4] = {0, 0, 0, 1};  // colour rgba, vector xyz, scalar in [0]
+    int32_t integer = 0;  // integer; boolean as given (the shader takes non-zero as true)
+    size_t light = 0;     // light: index into Scene::lights
 };
 
 struct ShaderDesc {
     std::string name;
     ShaderKind kind = ShaderKind::constant;
     std::string json_path;
-    // occlusion: the parameter block (declaration layout) and its connections
-    std::vector<unsigned char> block;
-    std::vector<Connection> connections;
+    // occlusion: the values given, at most one per parameter, in the order given
+    std::vector<ParamValue> params;
     // constant: color; checker: color, color2, scale; normal_color: nothing
     Color color{1, 1, 1, 1};
     Color color2{0, 0, 0, 1};

@@ -8,20 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "renderer/scene/scene.h"
+#include "renderer/scene/scene_limits.h"
 #include "renderer/scene/shader_declaration.h"
 
 namespace vosh::render {
-
-// Limits that keep a typo from turning into a render that never ends.
-constexpr int max_resolution = 16384;
-constexpr long long max_pixels = 8192LL * 8192LL;
-constexpr int max_samples_per_pixel = 65536;
-// Every point of the scene lies within this distance of the origin along
-// each axis, so rays always start where the ray tracer accepts them.
-constexpr double max_scene_coordinate = 1e12;
-// The same for a transformed sphere or disk, which is traced in its own
-// space: the scene carried there must stay within this.
-constexpr double max_object_space_coordinate = 1e16;
 
 // On failure `error` is one line: "<file>: <json path>: <problem>".
 bool load_scene(const std::string& path, const ShaderDeclaration& decl, Scene& out,

@@ -1,9 +1,7 @@
 #include "renderer/scene/scene_sections.h"
 
 #include <cmath>
-#include <cstring>
 
-#include "renderer/host/tags.h"
 #include "renderer/scene/param_values.h"
 #include "renderer/scene/scene_loader.h"
 
@@ -11,16 +9,13 @@ namespace vosh::render {
 
 namespace {
 
-// Writes the tag of the scene light `name` into the light parameter's slot;
-// false when the scene has no light of that name.
-bool write_light_tag(const std::vector<LightDesc>& lights, const std::string& name,
-                     const ParamDecl& param, ShaderDesc& shader) {
-    for (size_t i = 0; i < lights.size(); ++i) {
-        if (lights[i].name != name) continue;
-        const Tag tag = make_tag(TagKind::light_instance, i);
-        std::memcpy(shader.block.data() + param.offset, &tag, sizeof tag);
-        return true;
-    }
+// The index of the scene light `name`; false when the scene has none of that name.
+bool find_light(const std::vector<LightDesc>& lights, const std::string& name, size_t& index) {
+    for (size_t i = 0; i < lights.size(); ++i)
+        if (lights[i].name == name) {
+            index = i;
+            return true;
+        }
     return false;
 }
 
@@ -28,8 +23,7 @@ bool parse_occlusion_params(const json& params, const std::string& path,
                             const ShaderDeclaration& decl, const NameIndex& shader_names,
                             const std::vector<LightDesc>& lights, ShaderDesc& shader,
                             std::string& error) {
-    shader.block.assign(decl.block_size, 0);
-    write_defaults(decl, shader.block.data());
+    shader.params.clear();
     if (params.is_null()) return true;
     if (!expect_object(params, path, error)) return false;
     for (auto p = params.begin(); p != params.end(); ++p) {
@@ -37,6 +31,7 @@ bool parse_occlusion_params(const json& params, const std::string& path,
         const ParamDecl* param = decl.find(p.key());
         if (!param || param->type == ParamType::unused)
             return fail(error, where, "unknown parameter \"" + p.key() + "\" of " + decl.name);
+        ParamValue value = value_for(decl, *param);
         if (p->is_object()) {
             if (bounds_render_work(*param))
                 return fail(error, where,
@@ -49,23 +44,27 @@ bool parse_occlusion_params(const json& params, const std::string& path,
             auto found = shader_names.find(target);
             if (found == shader_names.end())
                 return fail(error, json_child(where, "shader"), "no shader named \"" + target + "\"");
-            shader.connections.push_back({param->offset, found->second, where});
+            value.connected = true;
+            value.shader = found->second;
+            value.json_path = where;
+            set_param_value(shader, value);
             continue;
         }
         if (param->type == ParamType::light) {
             if (p->is_null()) continue;
             if (!p->is_string())
                 return fail(error, where, "expected the name of a light, got " + json_show(*p));
-            if (!write_light_tag(lights, p->get<std::string>(), *param, shader))
+            if (!find_light(lights, p->get<std::string>(), value.light))
                 return fail(error, where, "no light named \"" + p->get<std::string>() + "\"");
+            set_param_value(shader, value);
             continue;
         }
         std::string problem;
-        if (!write_param(*param, *p, shader.block.data(), problem))
-            return fail(error, where, problem);
+        if (!read_param_value(*param, *p, value, problem)) return fail(error, where, problem);
+        set_param_value(shader, value);
     }
     std::string problem;
-    if (!validate_for_render(decl, shader.block.data(), problem)) return fail(error, path, problem);
+    if (!validate_for_render(decl, shader.params, problem)) return fail(error, path, problem);
     return true;
 }
 
@@ -128,13 +127,14 @@ bool check_connection_cycles(const Scene& scene, std::string& error) {
         mark[start] = active;
         while (!stack.empty()) {
             auto& [shader, next] = stack.back();
-            const auto& connections = scene.shaders[shader].connections;
-            if (next == connections.size()) {
+            const auto& params = scene.shaders[shader].params;
+            while (next < params.size() && !params[next].connected) ++next;
+            if (next == params.size()) {
                 mark[shader] = done;
                 stack.pop_back();
                 continue;
             }
-            const Connection& c = connections[next++];
+            const ParamValue& c = params[next++];
             if (mark[c.shader] == active)
                 return fail(error, c.json_path,
                             "connection to \"" + scene.shaders[c.shader].name +
@@ -262,28 +262,24 @@ bool apply_overrides(const std::vector<std::string>& assignments, const ShaderDe
         }
         for (ShaderDesc& shader : scene.shaders) {
             if (shader.kind != ShaderKind::occlusion) continue;
+            ParamValue v = value_for(decl, *param);
             if (param->type == ParamType::light) {
-                if (!write_light_tag(scene.lights, value.get<std::string>(), *param, shader)) {
+                if (!find_light(scene.lights, value.get<std::string>(), v.light)) {
                     error = "--set " + a + ": no light named \"" + text + "\" in " + scene.file;
                     return false;
                 }
-            } else if (!write_param(*param, value, shader.block.data(), problem)) {
+            } else if (!read_param_value(*param, value, v, problem)) {
                 error = "--set " + a + ": " + name + " " + problem;
                 return false;
             }
-            auto& c = shader.connections;
-            for (size_t i = 0; i < c.size();)
-                if (c[i].offset == param->offset)
-                    c.erase(c.begin() + static_cast<long>(i));
-                else
-                    ++i;
+            set_param_value(shader, v);
         }
     }
     // Checked once all are applied, so their order does not matter.
     for (const ShaderDesc& shader : scene.shaders) {
         std::string problem;
         if (shader.kind == ShaderKind::occlusion &&
-            !validate_for_render(decl, shader.block.data(), problem)) {
+            !validate_for_render(decl, shader.params, problem)) {
             error = "--set: " + problem;
             return false;
         }

@@ -35,19 +35,6 @@ bool valid_param_name(const std::string& name) {
     return true;
 }
 
-bool only_keys(const json& object, std::initializer_list<const char*> allowed,
-               std::string& unknown) {
-    for (const auto& item : object.items()) {
-        bool known = false;
-        for (const char* key : allowed) known = known || item.key() == key;
-        if (!known) {
-            unknown = item.key();
-            return false;
-        }
-    }
-    return true;
-}
-
 // The optional render limit of one parameter and the switches under which
 // it applies; the switches are found once every parameter is known.
 bool read_limit(const json& entry, const std::string& at, ParamDecl& p, std::string& where,
@@ -122,7 +109,7 @@ bool resolve_read_conditions(ShaderDeclaration& decl, std::string& where, std::s
         for (ReadCondition& c : decl.params[i].read_when) {
             const ParamDecl* flag = decl.find(c.flag);
             if (!flag || flag->type != ParamType::boolean) {
-                where = "/parameters/" + std::to_string(i) + "/read_when/" + c.flag;
+                where = json_child(json_child("/parameters", i), "read_when") + "/" + c.flag;
                 problem = "names no boolean parameter";
                 return false;
             }
@@ -140,7 +127,7 @@ bool lay_out(const json& doc, ShaderDeclaration& decl, std::string& where, std::
         problem = "expects an object";
         return false;
     }
-    if (!only_keys(doc, {"shader", "version", "parameters", "description"}, unknown)) {
+    if (find_unknown_key(doc, {"shader", "version", "parameters", "description"}, unknown)) {
         where = "/" + unknown;
         problem = "unknown key";
         return false;
@@ -169,15 +156,15 @@ bool lay_out(const json& doc, ShaderDeclaration& decl, std::string& where, std::
     const json& list = doc["parameters"];
     for (std::size_t i = 0; i < list.size(); ++i) {
         const json& entry = list[i];
-        const std::string at = "/parameters/" + std::to_string(i);
+        const std::string at = json_child("/parameters", i);
         where = at;
         if (!entry.is_object()) {
             problem = "expects an object with name, type and default";
             return false;
         }
-        if (!only_keys(entry, {"name", "type", "default", "description", "max", "unsigned", "max_unit",
-                               "read_when"},
-                       unknown)) {
+        if (find_unknown_key(entry, {"name", "type", "default", "description", "max", "unsigned",
+                                     "max_unit", "read_when"},
+                             unknown)) {
             where = at + "/" + unknown;
             problem = "unknown key";
             return false;
@@ -220,7 +207,7 @@ bool lay_out(const json& doc, ShaderDeclaration& decl, std::string& where, std::
                 return false;
             }
         } else if (p.type == ParamType::unused) {
-            unsigned char scratch[4];
+            ParamValue scratch;
             if (has_default && !store_value(p, entry["default"], scratch, problem)) return false;
         } else {
             if (!has_default) {
@@ -228,7 +215,7 @@ bool lay_out(const json& doc, ShaderDeclaration& decl, std::string& where, std::
                 return false;
             }
             p.default_value = entry["default"];
-            unsigned char scratch[16];
+            ParamValue scratch;
             if (!store_value(p, p.default_value, scratch, problem)) return false;
         }
         if (!read_limit(entry, at, p, where, problem)) return false;

@@ -58,9 +58,6 @@ uint32_t param_type_size(ParamType type);
 // On failure `error` is one line: "<file>: <json path>: <problem>".
 bool load_declaration(const std::string& path, ShaderDeclaration& out, std::string& error);
 
-// The most rays one final-gather lookup traces.
-constexpr int32_t max_gather_rays = 65536;
-
 // Whether the parameter bounds the work of a render (it has a `max`).
 bool bounds_render_work(const ParamDecl& p);
 

@@ -59,7 +59,11 @@ inline bool take_bytes(ByteReader& r, void* out, uint64_t size) {
 template <typename T>
 void get(ByteReader& r, T& value) {
     static_assert(std::is_trivially_copyable_v<T>, "plain values only");
-    if (!take_bytes(r, &value, sizeof value)) value = T{};
+    if (take_bytes(r, &value, sizeof value)) return;
+    if constexpr (std::is_array_v<T>)
+        std::memset(&value, 0, sizeof value);
+    else
+        value = T{};
 }
 
 template <typename T>
@@ -80,5 +84,55 @@ inline void get_string(ByteReader& r, std::string& text) {
     get_vector(r, chars);
     text.assign(chars.begin(), chars.end());
 }
+
+// The two directions of a record's one field list: `fields(io, record)`
+// with a WireWriter sends the fields, with a WireReader fills them in the
+// same order. The reader refuses a flag that is neither 0 nor 1 and a count
+// that the bytes left could not hold (each item takes at least one byte).
+struct WireWriter {
+    ByteWriter& w;
+    template <typename T>
+    void value(const T& v) { put(w, v); }
+    template <typename T>
+    void values(const std::vector<T>& v) { put_vector(w, v); }
+    void text(const std::string& s) { put_string(w, s); }
+    void flag(const bool& b) { put(w, static_cast<uint8_t>(b ? 1 : 0)); }
+    void index(const size_t& i) { put(w, static_cast<uint64_t>(i)); }
+    template <typename T>
+    void count(const std::vector<T>& items) { put(w, static_cast<uint64_t>(items.size())); }
+    void refuse_unless(bool) {}
+};
+
+struct WireReader {
+    ByteReader& r;
+    template <typename T>
+    void value(T& v) { get(r, v); }
+    template <typename T>
+    void values(std::vector<T>& v) { get_vector(r, v); }
+    void text(std::string& s) { get_string(r, s); }
+    void flag(bool& b) {
+        uint8_t byte = 0;
+        get(r, byte);
+        if (byte > 1) r.ok = false;
+        b = byte == 1;
+    }
+    void index(size_t& i) {
+        uint64_t n = 0;
+        get(r, n);
+        i = static_cast<size_t>(n);
+        if (static_cast<uint64_t>(i) != n) r.ok = false;
+    }
+    template <typename T>
+    void count(std::vector<T>& items) {
+        uint64_t n = 0;
+        get(r, n);
+        if (n > static_cast<uint64_t>(r.end - r.at)) r.ok = false;
+        items.clear();
+        items.resize(r.ok ? static_cast<size_t>(n) : 0);
+    }
+    void refuse_unless(bool ok) {
+        if (!ok) r.ok = false;
+    }
+};
 
 }  // namespace vosh::render

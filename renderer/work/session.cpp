@@ -1,11 +1,11 @@
 #include "renderer/work/session.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "renderer/host/shading.h"
 #include "renderer/trace/camera.h"
 #include "renderer/host/current_context.h"
+#include "renderer/work/param_block.h"
 #include "shader/occlusion_params.h"
 
 namespace vosh::render {
@@ -21,7 +21,6 @@ bool build_shaders(const Scene& scene, const ShaderDeclaration& decl, RenderCont
                 " bytes, fewer than the module reads (" + std::to_string(sizeof(OcclusionParams)) + ")";
         return false;
     }
-    const ParamDecl* light_param = decl.find("light");
     for (size_t i = 0; i < scene.shaders.size(); ++i) {
         const ShaderDesc& desc = scene.shaders[i];
         auto rt = std::make_unique<ShaderRuntime>();
@@ -29,24 +28,11 @@ bool build_shaders(const Scene& scene, const ShaderDeclaration& decl, RenderCont
         rt->kind = desc.kind;
         rt->desc = &desc;
         if (desc.kind == ShaderKind::occlusion) {
-            // Markers sit one aligned block-length past their parameters.
-            const uint32_t marker_offset =
-                desc.connections.empty() ? 0 : (decl.block_size + 15u) & ~15u;
-            rt->host_record.record.connection_offset = static_cast<int32_t>(marker_offset);
-            rt->buffer.assign(decl.block_size + marker_offset, 0);
-            std::memcpy(rt->buffer.data(), desc.block.data(), decl.block_size);
-            rt->connected.assign(decl.block_size, -1);
-            for (const Connection& c : desc.connections) {
-                const int32_t marker = 1;
-                std::memcpy(rt->buffer.data() + c.offset + marker_offset, &marker, sizeof marker);
-                rt->connected[c.offset] = static_cast<int32_t>(c.shader);
-            }
-            if (light_param && light_param->type == ParamType::light) {
-                Tag tag;
-                std::memcpy(&tag, desc.block.data() + light_param->offset, sizeof tag);
-                if (tag_kind(tag) == TagKind::light_instance && tag_index(tag) < scene.lights.size())
-                    rt->light = static_cast<int32_t>(tag_index(tag));
-            }
+            ParamBlock block = lay_out_block(decl, desc, scene.lights);
+            rt->host_record.record.connection_offset = static_cast<int32_t>(block.marker_offset);
+            rt->buffer = std::move(block.bytes);
+            rt->connected = std::move(block.connected);
+            rt->light = block.light;
         }
         ctx.shaders.push_back(std::move(rt));
     }

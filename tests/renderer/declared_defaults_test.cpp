@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "renderer/scene/param_values.h"
 #include "renderer/scene/shader_declaration.h"
+#include "renderer/work/param_block.h"
 
 namespace vosh::render {
 namespace {
@@ -19,8 +19,11 @@ TEST(DeclaredDefaults, FillTheBlockAsTheRendererDoes) {
     ShaderDeclaration decl;
     std::string error;
     ASSERT_TRUE(load_declaration(shipped_declaration, decl, error)) << error;
-    std::vector<unsigned char> renderer(decl.block_size, 0xAB), reader(decl.block_size, 0xCD);
-    write_defaults(decl, renderer.data());
+    ShaderDesc shader;  // gives no values: every parameter takes its default
+    shader.kind = ShaderKind::occlusion;
+    const std::vector<unsigned char> renderer = lay_out_block(decl, shader, {}).bytes;
+    ASSERT_EQ(renderer.size(), decl.block_size);
+    std::vector<unsigned char> reader(decl.block_size, 0xCD);
     ASSERT_TRUE(test::read_declared_defaults(shipped_declaration, reader.data(), reader.size(), error))
         << error;
     for (std::size_t i = 0; i < decl.block_size; ++i) EXPECT_EQ(reader[i], renderer[i]) << "byte " << i;

@@ -11,6 +11,7 @@
 #include "support/test_scenes.h"
 #include "renderer/host/tags.h"
 #include "renderer/scene/scene_loader.h"
+#include "renderer/work/param_block.h"
 
 namespace vosh::render::test {
 namespace {
@@ -48,16 +49,24 @@ std::string refusal(const json& doc) {
     return error;
 }
 
+// The parameter as the session lays it out in the module's block.
 template <class T>
-T param(const ShaderDesc& shader, const char* name) {
+T param(const Scene& scene, const ShaderDesc& shader, const char* name) {
     T value{};
     const ParamDecl* p = test_declaration().find(name);
-    if (!p || p->offset + sizeof value > shader.block.size()) {
+    const ParamBlock block = lay_out_block(test_declaration(), shader, scene.lights);
+    if (!p || p->offset + sizeof value > block.bytes.size()) {
         ADD_FAILURE() << "no parameter " << name;
         return value;
     }
-    std::memcpy(&value, shader.block.data() + p->offset, sizeof value);
+    std::memcpy(&value, block.bytes.data() + p->offset, sizeof value);
     return value;
+}
+
+size_t connection_count(const ShaderDesc& shader) {
+    size_t n = 0;
+    for (const ParamValue& v : shader.params) n += v.connected ? 1 : 0;
+    return n;
 }
 
 size_t index_of(const Scene& scene, const std::string& shader) {
@@ -91,15 +100,15 @@ TEST(SceneLoader, FillsInWhatTheSceneLeavesOut) {
     ASSERT_EQ(s.shaders.size(), 1u);
     const ShaderDesc& occ = s.shaders[0];
     EXPECT_EQ(occ.kind, ShaderKind::occlusion);
-    ASSERT_EQ(occ.block.size(), test_declaration().block_size);
+    ASSERT_EQ(lay_out_block(test_declaration(), occ, s.lights).bytes.size(), test_declaration().block_size);
     // The shipped declaration's defaults, as README lists them.
-    EXPECT_EQ(param<int32_t>(occ, "samples"), 64);
-    EXPECT_EQ(param<float>(occ, "spread"), 90.0f);
-    EXPECT_EQ(param<float>(occ, "far_distance"), 2.0f);
-    expect_color_near(param<Color>(occ, "bright"), {1, 1, 1, 1}, 0);
-    expect_color_near(param<Color>(occ, "dark"), {0, 0, 0, 1}, 0);
-    EXPECT_EQ(param<Tag>(occ, "light"), 0u);
-    EXPECT_TRUE(occ.connections.empty());
+    EXPECT_EQ(param<int32_t>(s, occ, "samples"), 64);
+    EXPECT_EQ(param<float>(s, occ, "spread"), 90.0f);
+    EXPECT_EQ(param<float>(s, occ, "far_distance"), 2.0f);
+    expect_color_near(param<Color>(s, occ, "bright"), {1, 1, 1, 1}, 0);
+    expect_color_near(param<Color>(s, occ, "dark"), {0, 0, 0, 1}, 0);
+    EXPECT_EQ(param<Tag>(s, occ, "light"), 0u);
+    EXPECT_EQ(connection_count(occ), 0u);
 }
 
 TEST(SceneLoader, BuildsLightsMaterialsObjectsAndLabels) {
@@ -116,8 +125,8 @@ TEST(SceneLoader, BuildsLightsMaterialsObjectsAndLabels) {
     expect_color_near(sun.color, {1, 0.5f, 0.25f, 1}, 0);
 
     const ShaderDesc& occ = s.shaders[index_of(s, "occ")];
-    EXPECT_EQ(param<int32_t>(occ, "samples"), 8);
-    EXPECT_EQ(param<float>(occ, "spread"), 90.0f);  // its neighbours keep their defaults
+    EXPECT_EQ(param<int32_t>(s, occ, "samples"), 8);
+    EXPECT_EQ(param<float>(s, occ, "spread"), 90.0f);  // its neighbours keep their defaults
     const ShaderDesc& red = s.shaders[index_of(s, "red")];
     EXPECT_EQ(red.kind, ShaderKind::constant);
     expect_color_near(red.color, {1, 0, 0, 1}, 0);
@@ -189,13 +198,26 @@ TEST(SceneLoader, ConnectionsAndLightNamesResolveToTheirTargets) {
     occ(doc)["light"] = "sun";
     const Scene s = load(doc);
     const ShaderDesc& shader = s.shaders[index_of(s, "occ")];
-    ASSERT_EQ(shader.connections.size(), 1u);
-    const Connection& c = shader.connections[0];
-    EXPECT_EQ(c.offset, test_declaration().find("bright")->offset);
-    EXPECT_EQ(s.shaders[c.shader].name, "red");
-    EXPECT_EQ(c.json_path, "/shaders/occ/params/bright");
-    EXPECT_EQ(param<Tag>(shader, "light"), make_tag(TagKind::light_instance, light_index(s, "sun")));
-    EXPECT_EQ(param<int32_t>(shader, "use_light"), 1);
+    ASSERT_EQ(connection_count(shader), 1u);
+    const ParamValue* c = nullptr;
+    for (const ParamValue& v : shader.params)
+        if (v.connected) c = &v;
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->name, "bright");
+    EXPECT_EQ(test_declaration().params[c->param].name, "bright");
+    const ParamBlock block = lay_out_block(test_declaration(), shader, s.lights);
+    EXPECT_EQ(block.connected[test_declaration().find("bright")->offset], static_cast<int32_t>(c->shader));
+    EXPECT_EQ(block.light, static_cast<int32_t>(light_index(s, "sun")));
+    EXPECT_EQ(s.shaders[c->shader].name, "red");
+    EXPECT_EQ(c->json_path, "/shaders/occ/params/bright");
+    // The marker one aligned block-length past the connected parameter.
+    EXPECT_EQ(block.marker_offset, (test_declaration().block_size + 15u) & ~15u);
+    int32_t marker = 0;
+    std::memcpy(&marker, block.bytes.data() + test_declaration().find("bright")->offset + block.marker_offset,
+                sizeof marker);
+    EXPECT_EQ(marker, 1);
+    EXPECT_EQ(param<Tag>(s, shader, "light"), make_tag(TagKind::light_instance, light_index(s, "sun")));
+    EXPECT_EQ(param<int32_t>(s, shader, "use_light"), 1);
 }
 
 TEST(SceneLoader, OverridesReplaceValuesAndConnections) {
@@ -210,10 +232,10 @@ TEST(SceneLoader, OverridesReplaceValuesAndConnections) {
     for (const char* name : {"occ", "second"}) {
         SCOPED_TRACE(name);
         const ShaderDesc& shader = s.shaders[index_of(s, name)];
-        EXPECT_EQ(param<int32_t>(shader, "samples"), 32);
-        expect_color_near(param<Color>(shader, "bright"), {0.5f, 0.25f, 0, 1}, 0);
-        EXPECT_EQ(param<Tag>(shader, "light"), make_tag(TagKind::light_instance, light_index(s, "key")));
-        EXPECT_TRUE(shader.connections.empty());
+        EXPECT_EQ(param<int32_t>(s, shader, "samples"), 32);
+        expect_color_near(param<Color>(s, shader, "bright"), {0.5f, 0.25f, 0, 1}, 0);
+        EXPECT_EQ(param<Tag>(s, shader, "light"), make_tag(TagKind::light_instance, light_index(s, "key")));
+        EXPECT_EQ(connection_count(shader), 0u);
     }
     expect_color_near(s.shaders[index_of(s, "red")].color, {1, 0, 0, 1}, 0);
 }

@@ -1,5 +1,7 @@
 #include "renderer/scene/shader_declaration.h"
 #include "renderer/scene/param_values.h"
+#include "renderer/scene/scene_limits.h"
+#include "renderer/work/param_block.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,26 @@ ShaderDeclaration load_shipped() {
     std::string error;
     EXPECT_TRUE(load_declaration(shipped_declaration, decl, error)) << error;
     return decl;
+}
+
+// The block the session lays out for an occlusion shader given `values`.
+std::vector<unsigned char> block_of(const ShaderDeclaration& decl, const std::vector<ParamValue>& values) {
+    ShaderDesc desc;
+    desc.kind = ShaderKind::occlusion;
+    desc.params = values;
+    return lay_out_block(decl, desc, {}).bytes;
+}
+
+// Gives the named parameter a JSON value, as the scene loader does.
+bool give(const ShaderDeclaration& decl, std::vector<ParamValue>& values, const char* name,
+          const nlohmann::json& value, std::string& error) {
+    ShaderDesc desc;
+    desc.params = values;
+    ParamValue v = value_for(decl, *decl.find(name));
+    if (!read_param_value(*decl.find(name), value, v, error)) return false;
+    set_param_value(desc, v);
+    values = desc.params;
+    return true;
 }
 
 // The module's own field list stands for its record (its static checks hold
@@ -45,8 +67,8 @@ TEST(ShippedDeclaration, LaysOutEveryFieldAtTheModulesOffset) {
 TEST(ShippedDeclaration, DefaultsFillTheModulesRecord) {
     const ShaderDeclaration decl = load_shipped();
     ASSERT_EQ(decl.block_size, sizeof(OcclusionParams));
-    std::vector<unsigned char> block(decl.block_size, 0xAB);
-    write_defaults(decl, block.data());
+    const std::vector<unsigned char> block = block_of(decl, {});
+    ASSERT_EQ(block.size(), sizeof(OcclusionParams));
     OcclusionParams params;
     std::memcpy(&params, block.data(), sizeof params);
 
@@ -69,18 +91,16 @@ TEST(ShippedDeclaration, DefaultsFillTheModulesRecord) {
     EXPECT_EQ(params.unused_220, 0);
     EXPECT_EQ(params.light, 0u);
     std::string error;
-    EXPECT_TRUE(validate_for_render(decl, block.data(), error)) << error;
+    EXPECT_TRUE(validate_for_render(decl, {}, error)) << error;
 }
 
-TEST(WriteParam, StoresEachTypeAtItsOffset) {
+TEST(ParamValues, LaidOutAtTheirOffsets) {
     const ShaderDeclaration decl = load_shipped();
-    std::vector<unsigned char> block(decl.block_size);
-    write_defaults(decl, block.data());
+    std::vector<ParamValue> values;
     std::string error;
     const auto set = [&](const char* name, const nlohmann::json& value) {
-        const ParamDecl* p = decl.find(name);
-        ASSERT_NE(p, nullptr) << name;
-        EXPECT_TRUE(write_param(*p, value, block.data(), error)) << name << ": " << error;
+        ASSERT_NE(decl.find(name), nullptr) << name;
+        EXPECT_TRUE(give(decl, values, name, value, error)) << name << ": " << error;
     };
     set("bright", {0.25, 0.5, 0.75});
     set("dark", {0.1, 0.2, 0.3, 0.4});
@@ -91,7 +111,10 @@ TEST(WriteParam, StoresEachTypeAtItsOffset) {
     set("adaptive", true);
     set("fg_radii_in_pixels", 256);  // stored as is; the module narrows it
     set("fg_filter", -7.0);
+    set("samples", 128);  // a second value replaces the first
+    EXPECT_EQ(values.size(), 9u);
 
+    const std::vector<unsigned char> block = block_of(decl, values);
     OcclusionParams params;
     std::memcpy(&params, block.data(), sizeof params);
     EXPECT_EQ(params.bright.r, 0.25f);
@@ -99,7 +122,7 @@ TEST(WriteParam, StoresEachTypeAtItsOffset) {
     EXPECT_EQ(params.bright.a, 1.0f);
     EXPECT_EQ(params.dark.r, 0.1f);
     EXPECT_EQ(params.dark.a, 0.4f);
-    EXPECT_EQ(params.samples, 256);
+    EXPECT_EQ(params.samples, 128);
     EXPECT_EQ(params.spread, 45.5f);
     EXPECT_EQ(params.far_distance, 3.0f);
     EXPECT_EQ(params.bias_direction.z, -1.0f);
@@ -112,11 +135,8 @@ TEST(WriteParam, StoresEachTypeAtItsOffset) {
     EXPECT_EQ(params.gamma, 1.0f);
 }
 
-TEST(WriteParam, RefusesValuesThatDoNotFitTheType) {
+TEST(ParamValues, RefusesValuesThatDoNotFitTheType) {
     const ShaderDeclaration decl = load_shipped();
-    std::vector<unsigned char> block(decl.block_size);
-    write_defaults(decl, block.data());
-    const std::vector<unsigned char> before = block;
     const struct {
         const char* name;
         nlohmann::json value;
@@ -138,11 +158,15 @@ TEST(WriteParam, RefusesValuesThatDoNotFitTheType) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_FALSE(write_param(*decl.find(c.name), c.value, block.data(), error))
+        ParamValue v = value_for(decl, *decl.find(c.name));
+        EXPECT_FALSE(read_param_value(*decl.find(c.name), c.value, v, error))
             << c.name << " = " << c.value.dump();
         EXPECT_NE(error.find(c.message_part), std::string::npos) << error;
+        // A refused value leaves nothing behind.
+        EXPECT_EQ(v.integer, 0) << c.name;
+        EXPECT_EQ(v.numbers[0], 0.0f) << c.name;
+        EXPECT_EQ(v.numbers[3], 1.0f) << c.name;
     }
-    EXPECT_EQ(block, before);
 }
 
 TEST(ParseSetValue, AcceptsTheTextForms) {
@@ -203,16 +227,16 @@ TEST(ParseSetValue, RefusesGarbage) {
     }
 }
 
-TEST(ParseSetValue, ParsedValuesAreAcceptedByWriteParam) {
+TEST(ParseSetValue, ParsedValuesAreAcceptedByReadParamValue) {
     const ShaderDeclaration decl = load_shipped();
-    std::vector<unsigned char> block(decl.block_size);
-    write_defaults(decl, block.data());
+    std::vector<ParamValue> values;
     std::string error;
     nlohmann::json value;
     ASSERT_TRUE(parse_set_value(*decl.find("samples"), "2147483647", value, error)) << error;
-    ASSERT_TRUE(write_param(*decl.find("samples"), value, block.data(), error)) << error;
+    ASSERT_TRUE(give(decl, values, "samples", value, error)) << error;
     ASSERT_TRUE(parse_set_value(*decl.find("dark"), "0.5,0.25,0", value, error)) << error;
-    ASSERT_TRUE(write_param(*decl.find("dark"), value, block.data(), error)) << error;
+    ASSERT_TRUE(give(decl, values, "dark", value, error)) << error;
+    const std::vector<unsigned char> block = block_of(decl, values);
     OcclusionParams params;
     std::memcpy(&params, block.data(), sizeof params);
     EXPECT_EQ(params.samples, 2147483647);
@@ -223,13 +247,12 @@ TEST(ParseSetValue, ParsedValuesAreAcceptedByWriteParam) {
 
 TEST(ValidateForRender, RefusesSampleCountsThatWouldNotFinish) {
     const ShaderDeclaration decl = load_shipped();
-    std::vector<unsigned char> block(decl.block_size);
-    const auto with = [&](std::initializer_list<std::pair<const char*, nlohmann::json>> values) {
-        write_defaults(decl, block.data());
+    const auto with = [&](std::initializer_list<std::pair<const char*, nlohmann::json>> given) {
+        std::vector<ParamValue> values;
         std::string error;
-        for (const auto& [name, value] : values)
-            EXPECT_TRUE(write_param(*decl.find(name), value, block.data(), error)) << error;
-        const bool ok = validate_for_render(decl, block.data(), error);
+        for (const auto& [name, value] : given)
+            EXPECT_TRUE(give(decl, values, name, value, error)) << error;
+        const bool ok = validate_for_render(decl, values, error);
         return std::make_pair(ok, error);
     };
     EXPECT_TRUE(with({{"samples", 1000000}}).first);
@@ -324,8 +347,8 @@ TEST(LoadDeclaration, LaysOutWithoutGaps) {
     EXPECT_EQ(decl.block_size, 40u);
     EXPECT_EQ(decl.find("missing"), nullptr);
 
-    std::vector<unsigned char> block(decl.block_size, 0xFF);
-    write_defaults(decl, block.data());
+    const std::vector<unsigned char> block = block_of(decl, {});
+    ASSERT_EQ(block.size(), decl.block_size);
     int32_t flag, pad;
     float tint[4], dir[3];
     uint32_t sun;
@@ -386,15 +409,14 @@ TEST(ValidateForRender, FollowsTheDeclaredLimitsAndSwitches) {
     ASSERT_TRUE(load_declaration(file.path, decl, error)) << error;
     EXPECT_TRUE(bounds_render_work(*decl.find("steps")));
     EXPECT_FALSE(bounds_render_work(*decl.find("walk")));
-    std::vector<unsigned char> block(decl.block_size);
     const auto validate = [&](int32_t steps, bool walk, bool fast) {
-        write_defaults(decl, block.data());
+        std::vector<ParamValue> values;
         std::string problem;
-        EXPECT_TRUE(write_param(*decl.find("steps"), steps, block.data(), problem)) << problem;
-        EXPECT_TRUE(write_param(*decl.find("walk"), walk, block.data(), problem)) << problem;
-        EXPECT_TRUE(write_param(*decl.find("fast"), fast, block.data(), problem)) << problem;
+        EXPECT_TRUE(give(decl, values, "steps", steps, problem)) << problem;
+        EXPECT_TRUE(give(decl, values, "walk", walk, problem)) << problem;
+        EXPECT_TRUE(give(decl, values, "fast", fast, problem)) << problem;
         error.clear();
-        return validate_for_render(decl, block.data(), error);
+        return validate_for_render(decl, values, error);
     };
     EXPECT_TRUE(validate(10, true, false));
     EXPECT_FALSE(validate(11, true, false));

@@ -131,7 +131,7 @@ bool store_floats(const Value& value, std::size_t least, std::size_t most, float
     return true;
 }
 
-// Stores a default the way the renderer's write_defaults does.
+// Stores a default the way the renderer's lay_out_block does.
 bool store_default(const std::string& type, const Value& value, unsigned char* slot) {
     if (type == "color" || type == "vector") {
         float floats[4] = {0.0f, 0.0f, 0.0f, 1.0f};
