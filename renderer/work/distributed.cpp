@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "renderer/output/progress.h"
+#include "renderer/work/progress.h"
 #include "renderer/work/bytes.h"
 
 namespace vosh::render {

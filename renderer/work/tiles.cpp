@@ -11,7 +11,7 @@
 #include <xmmintrin.h>
 #endif
 
-#include "renderer/output/progress.h"
+#include "renderer/work/progress.h"
 
 namespace vosh::render {
 

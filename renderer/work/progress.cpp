@@ -1,4 +1,4 @@
-#include "renderer/output/progress.h"
+#include "renderer/work/progress.h"
 
 #include <cstdio>
 #include <string>
