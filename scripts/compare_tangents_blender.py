@@ -1,0 +1,184 @@
+"""Our generated tangents against Blender's, corner by corner (a comparison
+tool, never run in tests or CI):
+
+    blender -b --factory-startup --python scripts/compare_tangents_blender.py -- \\
+        OUT_DIR build/bench/bench_tangent_dump
+
+Builds three meshes in Blender (a subdivided monkey, smart-UV unwrapped;
+half a monkey mirrored so both halves share one UV island, flipped; an
+icosphere with some UV triangles collapsed to a point and some to a line),
+triangulates them, takes each loop's tangent and bitangent sign from
+`mesh.calc_tangents()`, and writes the triangles as OBJ, one vertex per
+corner in loop-triangle order (so corner 3t+k is loop k of polygon t; the
+importer welds equal corners but keeps the triangle order, and the tool's
+positions are checked against Blender's). Prints per mesh the largest and
+mean angle between the tangents, also with Blender's tangent first made
+orthogonal to the corner normal (where a triangle has no UV area and no
+neighbour to borrow from, Blender gives +x as it is, ours is +x in the
+normal's plane), and how many signs agree.
+"""
+import math
+import os
+import subprocess
+import sys
+
+import bmesh
+import bpy
+
+
+def fresh():
+    bpy.ops.wm.read_factory_settings(use_empty=True)
+
+
+def select_only(obj):
+    for o in bpy.context.scene.objects:
+        o.select_set(False)
+    obj.select_set(True)
+    bpy.context.view_layer.objects.active = obj
+
+
+def smart_uv(obj):
+    select_only(obj)
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.mesh.select_all(action="SELECT")
+    bpy.ops.uv.smart_project(island_margin=0.02)
+    bpy.ops.object.mode_set(mode="OBJECT")
+
+
+def apply_modifiers(obj):
+    select_only(obj)
+    for m in list(obj.modifiers):
+        bpy.ops.object.modifier_apply(modifier=m.name)
+
+
+def triangulate(obj):
+    bm = bmesh.new()
+    bm.from_mesh(obj.data)
+    bmesh.ops.triangulate(bm, faces=bm.faces[:])
+    bm.to_mesh(obj.data)
+    bm.free()
+    obj.data.polygons.foreach_set("use_smooth", [True] * len(obj.data.polygons))
+    obj.data.update()
+
+
+def monkey():
+    bpy.ops.mesh.primitive_monkey_add()
+    obj = bpy.context.active_object
+    obj.modifiers.new("subdivide", "SUBSURF").levels = 1
+    apply_modifiers(obj)
+    smart_uv(obj)
+    return obj
+
+
+def mirrored():
+    # The half at x >= 0 is unwrapped, then mirrored across x = 0 with its
+    # UVs as they are: the other half lies on the same island, flipped, and
+    # the vertices on the axis are shared.
+    bpy.ops.mesh.primitive_monkey_add()
+    obj = bpy.context.active_object
+    bm = bmesh.new()
+    bm.from_mesh(obj.data)
+    bmesh.ops.delete(bm, geom=[v for v in bm.verts if v.co.x < -1e-6], context="VERTS")
+    bm.to_mesh(obj.data)
+    bm.free()
+    smart_uv(obj)
+    mirror = obj.modifiers.new("mirror", "MIRROR")
+    mirror.use_mirror_merge = True
+    mirror.use_mirror_u = False
+    obj.modifiers.new("subdivide", "SUBSURF").levels = 1
+    apply_modifiers(obj)
+    return obj
+
+
+def degenerate():
+    bpy.ops.mesh.primitive_ico_sphere_add(subdivisions=3)
+    obj = bpy.context.active_object
+    smart_uv(obj)
+    triangulate(obj)
+    uv = obj.data.uv_layers.active.data
+    for p in obj.data.polygons:
+        loops = list(p.loop_indices)
+        if p.index % 7 == 0:  # collapsed to a point
+            for li in loops:
+                uv[li].uv = uv[loops[0]].uv.copy()
+        elif p.index % 11 == 0:  # collapsed to a line
+            a, b = uv[loops[0]].uv.copy(), uv[loops[1]].uv.copy()
+            uv[loops[2]].uv = (a + b) * 0.5
+    return obj
+
+
+def export(obj, path):
+    """Writes the triangles as OBJ and returns Blender's per-corner
+    (position, tangent, sign)."""
+    mesh = obj.data
+    mesh.calc_normals_split()
+    mesh.calc_tangents(uvmap=mesh.uv_layers.active.name)
+    uv = mesh.uv_layers.active.data
+    corners = []
+    with open(path, "w") as f:
+        for p in mesh.polygons:
+            assert p.loop_total == 3
+            for li in p.loop_indices:
+                loop = mesh.loops[li]
+                co = mesh.vertices[loop.vertex_index].co
+                f.write("v %.9g %.9g %.9g\n" % tuple(co))
+                f.write("vt %.9g %.9g\n" % tuple(uv[li].uv))
+                f.write("vn %.9g %.9g %.9g\n" % tuple(loop.normal))
+                corners.append((tuple(co), tuple(loop.tangent), loop.bitangent_sign))
+        for t in range(len(mesh.polygons)):
+            f.write("f %s\n" % " ".join("%d/%d/%d" % ((3 * t + k + 1,) * 3) for k in range(3)))
+    return corners
+
+
+def angle(a, b):
+    la = math.sqrt(sum(x * x for x in a))
+    lb = math.sqrt(sum(x * x for x in b))
+    if la == 0 or lb == 0:
+        return None
+    c = sum(x * y for x, y in zip(a, b)) / (la * lb)
+    return math.degrees(math.acos(max(-1.0, min(1.0, c))))
+
+
+def in_plane(t, n):
+    """t made orthogonal to the unit n (what a consumer's Gram-Schmidt does)."""
+    d = sum(x * y for x, y in zip(t, n))
+    return [x - d * y for x, y in zip(t, n)]
+
+
+def compare(name, theirs, tool, path):
+    out = subprocess.run([tool, path], check=True, capture_output=True, text=True).stdout
+    ours = [list(map(float, line.split())) for line in out.splitlines()]
+    if len(ours) != len(theirs):
+        sys.exit("%s: %d corners from the tool, %d from Blender" % (name, len(ours), len(theirs)))
+    raw, flat, signs, moved, negative = [], [], 0, 0, 0
+    for (position, tangent, sign), row in zip(theirs, ours):
+        if max(abs(x - y) for x, y in zip(position, row[0:3])) > 1e-5:
+            moved += 1
+        a = angle(tangent, row[6:9])
+        b = angle(in_plane(tangent, row[3:6]), row[6:9])
+        raw.append(180.0 if a is None else a)
+        flat.append(180.0 if b is None else b)
+        signs += sign == row[9]
+        negative += sign < 0
+    if moved:
+        sys.exit("%s: %d corners do not lie where Blender's do: the corner order differs" % (name, moved))
+    worst = max(range(len(raw)), key=lambda c: raw[c])
+    print("%-10s corners %6d (sign -1: %d)  signs agree %d  tangent angle: largest %.4f deg "
+          "(corner %d), mean %.5f deg; Blender's made orthogonal to the normal: largest %.4f deg, "
+          "mean %.5f deg" % (name, len(raw), negative, signs, raw[worst], worst,
+                             sum(raw) / len(raw), max(flat), sum(flat) / len(flat)))
+
+
+def main():
+    argv = sys.argv[sys.argv.index("--") + 1:]
+    out_dir, tool = argv[0], os.path.abspath(argv[1])
+    os.makedirs(out_dir, exist_ok=True)
+    for name, build in (("monkey", monkey), ("mirrored", mirrored), ("degenerate", degenerate)):
+        fresh()
+        obj = build()
+        triangulate(obj)
+        path = os.path.join(out_dir, name + ".obj")
+        compare(name, export(obj, path), tool, path)
+
+
+main()
