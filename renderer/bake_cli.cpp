@@ -211,7 +211,7 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     catch_stop_signals();
     const bool baked = bake_object(scene, decl, settings, image, stats, error);
     if (stats.interrupted || stop_signalled.load()) return stopped();
-    if (!baked) return complain(exit_failed, error);
+    if (!baked) return complain(stats.bad_input ? exit_bad_input : exit_failed, error);
     PngEncoding encoding;
     encoding.srgb = false;
     encoding.depth = depth;

@@ -169,6 +169,12 @@ bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSe
     job.space = settings.space;
     const auto plan = std::make_shared<BakePlan>();
     plan_bake(scene, decl, job, *plan);
+    if (!covers_any_texel(plan->layout)) {  // an empty map is no bake: refused, nothing written
+        error = scene.file + ": object \"" + scene.objects[job.object].name +
+                "\": " + why_no_texel_covered(plan->layout);
+        stats.bad_input = true;
+        return false;
+    }
     image.width = settings.width;
     image.height = settings.height;
     image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);

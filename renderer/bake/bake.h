@@ -39,6 +39,7 @@ struct BakeStats : JobStats {
     uint64_t overlapped_texels = 0;
     uint64_t wrapped_triangles = 0;
     uint64_t unusable_triangles = 0;
+    bool bad_input = false;  // refused before it started (a layout that covers no texel)
 };
 
 // The object named `name`; false with a one-line message when no object

@@ -124,6 +124,12 @@ double nearest_weights(const TexelXY corner[3], TexelXY p, double& b1, double& b
     return best;
 }
 
+double texel_cover_area(const PlacedTriangle& p, int x, int y) {
+    if (x < p.x0 || x >= p.x1 || y < p.y0 || y >= p.y1) return 0;
+    const double area = triangle_square_overlap(p.corner, x, y);
+    return area > min_cover ? area : 0;
+}
+
 void cover_texel(const std::vector<PlacedTriangle>& placed, int x, int y, TexelCoverage& out) {
     out.covers.clear();
     out.chosen = nullptr;
@@ -132,9 +138,8 @@ void cover_texel(const std::vector<PlacedTriangle>& placed, int x, int y, TexelC
     const PlacedTriangle *centre_tri = nullptr, *best_tri = nullptr;
     double centre_area = 0, best_area = 0;
     for (const PlacedTriangle& p : placed) {
-        if (x < p.x0 || x >= p.x1 || y < p.y0 || y >= p.y1) continue;
-        const double area = triangle_square_overlap(p.corner, x, y);
-        if (!(area > min_cover)) continue;
+        const double area = texel_cover_area(p, x, y);
+        if (area == 0) continue;
         out.covers.push_back({&p, area});
         if (area > best_area) {
             best_area = area;

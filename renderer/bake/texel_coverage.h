@@ -23,6 +23,11 @@ struct TexelCoverage {
     bool overlapped = false;
 };
 
+// The area of texel (x, y) that placement `p` covers, in texels; 0 when
+// the texel lies outside its range or the area is only rounding at a
+// texel border. A texel with a cover is baked.
+double texel_cover_area(const PlacedTriangle& p, int x, int y);
+
 // Coverage of texel (x, y) by `placed` (the placements of its tile).
 void cover_texel(const std::vector<PlacedTriangle>& placed, int x, int y, TexelCoverage& out);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "renderer/bake/texel_coverage.h"
+
 namespace vosh::render {
 
 namespace {
@@ -32,6 +34,7 @@ TexelLayout layout_texels(const std::vector<Vec3>& uvs, const std::vector<uint32
     layout.tiles_y = (height + tile_size - 1) / tile_size;
     layout.tiles.resize(static_cast<size_t>(layout.tiles_x) * layout.tiles_y);
     const size_t triangles = indices.size() / 3;
+    layout.triangles = triangles;
     for (size_t t = 0; t < triangles; ++t) {
         Vec3 uv[3];
         bool usable = true;
@@ -57,7 +60,10 @@ TexelLayout layout_texels(const std::vector<Vec3>& uvs, const std::vector<uint32
             max_y = std::fmax(max_y, p.corner[k].y);
             outside = outside || uv[k].x < 0 || uv[k].x > 1 || uv[k].y < 0 || uv[k].y > 1;
         }
-        if (!(std::fabs(signed_area(p.corner)) > 0)) continue;
+        if (!(std::fabs(signed_area(p.corner)) > 0)) {
+            ++layout.degenerate_triangles;
+            continue;
+        }
         if (max_x - min_x > width || max_y - min_y > height) {
             ++layout.unusable_triangles;
             continue;
@@ -87,6 +93,80 @@ TexelLayout layout_texels(const std::vector<Vec3>& uvs, const std::vector<uint32
             }
     }
     return layout;
+}
+
+namespace {
+
+// Columns of row y the placement can cover, [lo, hi): its x extent over
+// rows y - 0.5 to y + 1.5, a texel wider each side. Every texel beyond lies
+// half a texel or more from the triangle, so clipping leaves nothing of it.
+bool row_span(const PlacedTriangle& p, int y, int& lo, int& hi) {
+    const double lines[2] = {y - 0.5, y + 1.5};
+    double lo_x = INFINITY, hi_x = -INFINITY;
+    for (int k = 0; k < 3; ++k) {
+        const TexelXY a = p.corner[k], b = p.corner[(k + 1) % 3];
+        if (a.y >= lines[0] && a.y <= lines[1]) {
+            lo_x = std::fmin(lo_x, a.x);
+            hi_x = std::fmax(hi_x, a.x);
+        }
+        for (double line : lines)
+            if ((a.y < line) != (b.y < line)) {
+                const double x = a.x + (b.x - a.x) * ((line - a.y) / (b.y - a.y));
+                lo_x = std::fmin(lo_x, x);
+                hi_x = std::fmax(hi_x, x);
+            }
+    }
+    if (!(lo_x <= hi_x)) return false;
+    lo = static_cast<int>(std::fmax(std::floor(lo_x) - 1, p.x0));
+    hi = static_cast<int>(std::fmin(std::floor(hi_x) + 2, p.x1));
+    return lo < hi;
+}
+
+std::string count_of(uint64_t n, uint64_t total) {
+    if (n == total) return n == 1 ? "its one triangle is" : "all " + std::to_string(n) + " triangles are";
+    return std::to_string(n) + " of " + std::to_string(total) + (n == 1 ? " triangles is" : " triangles are");
+}
+
+}  // namespace
+
+bool covers_any_texel(const TexelLayout& layout) {
+    // Tile by tile, as the bake goes: a placement's texels in each tile it
+    // was binned to, and only those near the triangle, so a sliver across
+    // the texture costs its length, not its bounding box.
+    for (int ty = 0; ty < layout.tiles_y; ++ty)
+        for (int tx = 0; tx < layout.tiles_x; ++tx) {
+            const int x0 = tx * layout.tile_size, y0 = ty * layout.tile_size;
+            for (const PlacedTriangle& p : layout.tiles[static_cast<size_t>(ty) * layout.tiles_x + tx]) {
+                const int y1 = std::min(p.y1, y0 + layout.tile_size);
+                for (int y = std::max(p.y0, y0); y < y1; ++y) {
+                    int lo = 0, hi = 0;
+                    if (!row_span(p, y, lo, hi)) continue;
+                    for (int x = std::max(lo, x0); x < std::min(hi, x0 + layout.tile_size); ++x)
+                        if (texel_cover_area(p, x, y) > 0) return true;
+                }
+            }
+        }
+    return false;
+}
+
+std::string why_no_texel_covered(const TexelLayout& layout) {
+    std::string why = "no UV triangle covers a texel of the " + std::to_string(layout.width) + "x" +
+                      std::to_string(layout.height) + " texture";
+    const uint64_t total = layout.triangles;
+    if (total == 0) return why + ": the mesh has no triangles";
+    const uint64_t thin = total - layout.unusable_triangles - layout.degenerate_triangles;
+    const char* sep = ": ";
+    if (layout.degenerate_triangles) {
+        why += sep + count_of(layout.degenerate_triangles, total) + " degenerate (no area in UV)";
+        sep = ", ";
+    }
+    if (layout.unusable_triangles) {
+        why += sep + count_of(layout.unusable_triangles, total) +
+               " unusable (UVs not finite, beyond a million periods or wider than the texture)";
+        sep = ", ";
+    }
+    if (thin) why += sep + count_of(thin, total) + " too thin to cover any texel";
+    return why;
 }
 
 }  // namespace vosh::render

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "renderer/math/math3.h"
@@ -31,10 +32,12 @@ struct TexelLayout {
     int tiles_x = 0, tiles_y = 0;
     // Per tile (row-major), the placements that can touch it.
     std::vector<std::vector<PlacedTriangle>> tiles;
+    uint64_t triangles = 0;          // of the mesh, placed or not
     uint64_t wrapped_triangles = 0;  // triangles with UVs outside [0, 1]
     // Triangles with UVs that are not finite, or so large or so wide (more
     // than a whole period) that they cannot be placed.
     uint64_t unusable_triangles = 0;
+    uint64_t degenerate_triangles = 0;  // no area in UV
 };
 
 // Places the triangles `indices` (three per triangle) with per-vertex
@@ -43,6 +46,15 @@ struct TexelLayout {
 // left out.
 TexelLayout layout_texels(const std::vector<Vec3>& uvs, const std::vector<uint32_t>& indices,
                           int width, int height, int tile_size);
+
+// Whether a bake of the layout shades any texel: whether some placement
+// covers a texel by cover_texel's rule (area of the texel square, not its
+// centre).
+bool covers_any_texel(const TexelLayout& layout);
+
+// Why a layout that covers no texel covers none, for a message: "no UV
+// triangle covers a texel of the WxH texture: ...".
+std::string why_no_texel_covered(const TexelLayout& layout);
 
 // Texel-space position of a UV.
 TexelXY uv_to_texel(Vec3 uv, int width, int height);

@@ -24,6 +24,12 @@ std::string plane_obj(double u0, double u1, bool with_uvs = true) {
     return obj + "f 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 4/4/1\n";
 }
 
+// The same quad with the UV lines `vts` (four "vt u v" lines).
+std::string plane_obj_uvs(const std::string& vts) {
+    return "v -1 0 1\nv 1 0 1\nv 1 0 -1\nv -1 0 -1\nvn 0 1 0\n" + vts +
+           "f 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 4/4/1\n";
+}
+
 struct Png {
     int width = 0, height = 0, depth = 0;
     std::vector<std::vector<unsigned>> rows;  // channel values, RGBA
@@ -152,6 +158,10 @@ TEST_P(BakeRefuses, WithOneLineAndNothingWritten) {
     const std::string dir = scratch_dir();
     write_text(dir + "/plane.obj", plane_obj(0, 1));
     write_text(dir + "/bare.obj", plane_obj(0, 1, false));
+    // UV layouts that cover no texel.
+    write_text(dir + "/flat.obj", plane_obj(0.3, 0.3));
+    write_text(dir + "/far.obj", plane_obj(2e6, 2e6 + 0.5));
+    write_text(dir + "/thin.obj", plane_obj_uvs("vt 0 0\nvt 1 0\nvt 1 1e-11\nvt 0 1e-11\n"));
     write_text(dir + "/scene.json",
                R"({"shaders": {"occ": {"type": "vosh_occlusion"}}, "materials": {"m": {"shader": "occ"}},
                    "objects": [{"shape": "mesh", "file": "plane.obj", "material": "m", "name": "plane"},
@@ -184,7 +194,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadBake{"NegativePadding", {"DIR/plane.obj", "--padding", "-1"}, "--padding -1: must lie in [0, 16384]"},
         BadBake{"UnknownSpace", {"DIR/plane.obj", "--space", "screen"}, "--space screen"},
         BadBake{"OutputSpaceSet", {"DIR/plane.obj", "--set", "output_space=2"}, "--space"},
-        BadBake{"MissingModel", {"DIR/none.glb"}, "none.glb"}),
+        BadBake{"MissingModel", {"DIR/none.glb"}, "none.glb"},
+        BadBake{"UvsAllDegenerate", {"DIR/flat.obj", "--size", "64x32"},
+                "flat.obj: object \"flat\": no UV triangle covers a texel of the 64x32 texture: all 2 "
+                "triangles are degenerate (no area in UV)"},
+        BadBake{"UvsBeyondWrapping", {"DIR/far.obj"}, "all 2 triangles are unusable (UVs not finite, beyond"},
+        BadBake{"UvsTooThin", {"DIR/thin.obj", "--size", "8"}, "8x8 texture: all 2 triangles are too thin"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

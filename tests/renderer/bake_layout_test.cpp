@@ -169,6 +169,24 @@ TEST(TexelLayout, UvsOutsideTheTextureWrap) {
     EXPECT_EQ(unusable.unusable_triangles, 2u);  // not finite; wider than the texture
 }
 
+// A layout is baked when any texel has a cover by area, wherever the
+// texel's centre lies; a sliver whose area is rounding covers none.
+TEST(TexelLayout, CoversAnyTexelByArea) {
+    const struct {
+        const char* name;
+        std::vector<Vec3> uvs;  // one triangle, on a 16 x 16 texture
+        bool covers;
+    } cases[] = {
+        {"off every centre", {{0.01, 0.01, 0}, {0.02, 0.01, 0}, {0.01, 0.02, 0}}, true},
+        {"wrapped in from u < 0", {{-0.2, 0.5, 0}, {-0.01, 0.5, 0}, {-0.01, 0.51, 0}}, true},
+        {"sliver across", {{0, 0.5, 0}, {1, 0.5, 0}, {0.5, 0.5 + 1e-14, 0}}, false},
+        {"collinear", {{0, 0, 0}, {0.5, 0.5, 0}, {1, 1, 0}}, false},
+        {"not finite", {{0, 0, 0}, {NAN, 0, 0}, {0, 1, 0}}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(covers_any_texel(layout_texels(c.uvs, {0, 1, 2}, 16, 16, 4)), c.covers) << c.name;
+}
+
 Image filled(int w, int h, float value) {
     Image img;
     img.width = w;
