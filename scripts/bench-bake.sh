@@ -6,6 +6,7 @@
 #
 #   scripts/bench-bake.sh                    # the crate, 512 x 512, 5 repetitions
 #   VOSH_BENCH_REPETITIONS=3 VOSH_BAKE_SIZE=1024 scripts/bench-bake.sh MESH.obj
+#   scripts/bench-bake.sh projected          # high-poly onto low-poly (below)
 #
 # Both get the same texture size, padding (Blender's margin), rays per
 # texel (Blender's samples, one occlusion ray each; vosh-render's points per
@@ -16,8 +17,23 @@
 # Repetitions alternate which of the two goes first. Other work on the
 # machine skews the figures: run it when `uptime` shows a load well below
 # the number of cores.
+#
+# `projected` bakes a high-poly monkey (subdivided, with displaced noise
+# detail) onto a low-poly, smart-UV-unwrapped one, both made by Blender in
+# the run, with `vosh-render bake LOW --from HIGH --maps ao,normal` and
+# with Blender's "selected to active" bakes of the occlusion and the
+# tangent-space normal map (scripts/bench_bake_project_blender.py), then
+# compares the maps away from island borders and writes them side by side
+# (scripts/bench_bake_project_compare.py). Same size, margin = padding,
+# rays per texel, occlusion distance and searched segment (Blender's cage
+# extrusion = --front, its maximum ray distance = --front + --back).
+# VOSH_BAKE_IMAGES=PREFIX keeps the side-by-side PNGs as PREFIX_ao.png and
+# PREFIX_normal.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [[ ${1:-} == projected ]]; then
+  exec scripts/bench-bake-projected.sh "${@:2}"
+fi
 mesh=${1:-scenes/meshes/crate.obj}
 size=${VOSH_BAKE_SIZE:-512}
 padding=${VOSH_BAKE_PADDING:-16}

@@ -1,0 +1,129 @@
+"""Compares vosh-render's and Blender's high-poly to low-poly bakes for
+scripts/bench-bake.sh, run inside Blender (for its EXR reader; the
+arithmetic is numpy's):
+
+    blender -b --factory-startup --python scripts/bench_bake_project_compare.py -- \\
+        VOSH_AO.exr VOSH_NORMAL.exr VOSH_MASK.exr \\
+        BLENDER_AO.exr BLENDER_NORMAL.exr BLENDER_MASK.exr BORDER [IMAGE_PREFIX]
+
+The masks are unpadded bakes: a texel with alpha above 0 is one the bake
+covers and whose projection ray found the high-poly. Texels are compared
+where both have a value and so do all texels within BORDER texels (a
+square), which leaves out island borders, where the two define coverage
+differently, and texels beside a missed ray. vosh-render's normal EXR
+holds the raw components, Blender's n * 0.5 + 0.5; both are compared as
+unit vectors. Prints one "name value" line per figure; with IMAGE_PREFIX,
+writes PREFIX_ao.png and PREFIX_normal.png: vosh-render, Blender and
+their difference side by side, at most 512 texels a side each.
+"""
+import sys
+
+import bpy
+import numpy as np
+
+
+def load(path):
+    """H x W x 4 floats, top row first."""
+    image = bpy.data.images.load(path)
+    image.colorspace_settings.name = "Non-Color"
+    w, h = image.size
+    values = np.empty(w * h * 4, dtype=np.float32)
+    image.pixels.foreach_get(values)
+    return values.reshape(h, w, 4)[::-1]
+
+
+def erode(mask, border):
+    """True where mask holds over the whole (2 border + 1)^2 square."""
+    h, w = mask.shape
+    padded = np.zeros((h + 2 * border, w + 2 * border), dtype=bool)
+    padded[border:border + h, border:border + w] = mask
+    out = mask.copy()
+    for dy in range(2 * border + 1):
+        for dx in range(2 * border + 1):
+            out &= padded[dy:dy + h, dx:dx + w]
+    return out
+
+
+def unit(v):
+    return v / np.maximum(np.linalg.norm(v, axis=-1, keepdims=True), 1e-12)
+
+
+def write_png(path, rgb):
+    h, w, _ = rgb.shape
+    image = bpy.data.images.new("out", w, h, alpha=True, float_buffer=False)
+    image.colorspace_settings.name = "Non-Color"
+    rgba = np.ones((h, w, 4), dtype=np.float32)
+    rgba[..., :3] = np.clip(rgb, 0, 1)
+    image.pixels.foreach_set(rgba[::-1].ravel())
+    image.filepath_raw = path
+    image.file_format = "PNG"
+    image.save()
+
+
+def shrink(rgb, limit=512):
+    step = max(1, rgb.shape[0] // limit)
+    if step == 1:
+        return rgb
+    h, w = rgb.shape[0] // step, rgb.shape[1] // step
+    return rgb[:h * step, :w * step].reshape(h, step, w, step, 3).mean(axis=(1, 3))
+
+
+def difference_panel(values, ours, theirs):
+    """values (grey 0..1) where both bakes have a texel; green where only
+    vosh-render has one, magenta where only Blender has one, dark blue
+    where neither has."""
+    panel = np.zeros(ours.shape + (3,), dtype=np.float32)
+    panel[..., 2] = 0.3
+    both = ours & theirs
+    panel[both] = values[both][:, None]
+    panel[ours & ~theirs] = (0, 1, 0)
+    panel[theirs & ~ours] = (1, 0, 1)
+    return panel
+
+
+def main(args):
+    vosh_ao, vosh_normal, vosh_mask, blender_ao, blender_normal, blender_mask = map(load, args[:6])
+    border = int(args[6])
+    prefix = args[7] if len(args) > 7 else None
+    ours, theirs = vosh_mask[..., 3] > 0, blender_mask[..., 3] > 0
+    both = ours & theirs
+    inner = erode(both, border)
+    print("texels_vosh %d" % ours.sum())
+    print("texels_blender %d" % theirs.sum())
+    print("texels_both %d" % both.sum())
+    print("texels_only_vosh %d" % (ours & ~theirs).sum())
+    print("texels_only_blender %d" % (theirs & ~ours).sum())
+    print("texels_compared %d" % inner.sum())
+
+    a, b = vosh_ao[..., 0], blender_ao[..., 0]
+    d = (a - b)[inner]
+    print("ao_vosh_mean %.4f" % a[inner].mean())
+    print("ao_blender_mean %.4f" % b[inner].mean())
+    print("ao_mean_difference %+.4f" % d.mean())
+    print("ao_mean_abs_difference %.4f" % np.abs(d).mean())
+    print("ao_abs_difference_p95 %.4f" % np.percentile(np.abs(d), 95))
+
+    n_ours = unit(vosh_normal[..., :3])
+    n_theirs = unit(blender_normal[..., :3] * 2 - 1)
+    angle = np.degrees(np.arccos(np.clip((n_ours * n_theirs).sum(axis=-1), -1, 1)))
+    print("normal_mean_angle %.3f" % angle[inner].mean())
+    print("normal_angle_p95 %.3f" % np.percentile(angle[inner], 95))
+    print("normal_angle_max %.3f" % angle[inner].max())
+    print("normal_angle_mean_all_both %.3f" % angle[both].mean())
+    for k, name in enumerate("xyz"):
+        print("normal_%s_mean_difference %+.4f" % (name, (n_ours - n_theirs)[..., k][inner].mean()))
+
+    if prefix:
+        def grey(v):
+            return np.repeat(v[..., None], 3, axis=-1)
+        # Signed AO difference, 0.1 to full black or white.
+        ao_row = np.concatenate([grey(vosh_ao[..., 0]), grey(blender_ao[..., 0]),
+                                 difference_panel(0.5 + 5 * (a - b), ours, theirs)], axis=1)
+        # Angle between the normals, 5 degrees to full white.
+        normal_row = np.concatenate([n_ours * 0.5 + 0.5, blender_normal[..., :3],
+                                     difference_panel(angle / 5, ours, theirs)], axis=1)
+        write_png(prefix + "_ao.png", shrink(ao_row))
+        write_png(prefix + "_normal.png", shrink(normal_row))
+
+
+main(sys.argv[sys.argv.index("--") + 1:])
