@@ -44,6 +44,8 @@ images=${VOSH_BAKE_IMAGES:-}
 points=${VOSH_BAKE_POINTS:-4}       # vosh-render points per texel
 per_point=${VOSH_BAKE_PER_POINT:-16}  # probe rays per point
 rays=$((points * per_point))
+converged_size=${VOSH_BAKE_CONVERGED_SIZE:-256}
+converged_rays=${VOSH_BAKE_CONVERGED_RAYS:-1024}  # 0: no convergence pass
 
 cmake --build "$build" --target vosh-render vosh_occlusion >/dev/null
 out=$(mktemp -d)
@@ -119,7 +121,33 @@ show("blender both bake calls, s", blender["both"])
 show("ours bake / blender's calls", [v / b for v, b in zip(vosh["bake"], blender["both"])])
 show("ours process / blender's calls", [v / b for v, b in zip(vosh["process"], blender["both"])])
 EOF
-in_blender bench_bake_project_compare.py \
-  "$out/vosh_ao.exr" "$out/vosh_normal.exr" "$out/vosh_mask_normal.exr" \
-  "$out/blender_ao.exr" "$out/blender_normal.exr" "$out/blender_mask.exr" "$border" \
-  ${images:+"$images"} | grep -E '^(texels|ao|normal)_'
+echo "maps at $size x $size, over texels both cover at least $border texels inside their borders:"
+in_blender bench_bake_project_compare.py --border "$border" ${images:+--images "$images"} \
+  --mask "$out/vosh_mask_normal.exr" "$out/blender_mask.exr" \
+  --ao "$out/vosh_ao.exr" "$out/blender_ao.exr" \
+  --normal "$out/vosh_normal.exr" "$out/blender_normal.exr" | grep -E '^(texels|ao|normal)_'
+
+# Occlusion near convergence, unpadded (each map is its own mask), at a
+# smaller size: vosh-render and Blender at the same rays per texel, and
+# Blender against itself with another seed, the part of the difference
+# that Blender's own noise leaves.
+if ((converged_rays > 0)); then
+  echo "occlusion at $converged_size x $converged_size, $converged_rays rays per texel:"
+  "$build/vosh-render" bake "$low" --from "$high" --front "$front" --back "$back" --quiet \
+    --size "$converged_size" --spp "$points" --threads 2 --set "samples=$((converged_rays / points))" \
+    --set "near_distance=$distance" --set "far_distance=$distance" --maps ao --padding 0 \
+    -o "$out/vosh_converged_{map}.exr"
+  for seed in 0 1; do
+    in_blender bench_bake_project_blender.py bake "$low" "$high" "$converged_size" 0 \
+      "$converged_rays" "$points" "$distance" "$front" "$back" "$out/blender_converged_$seed.exr" - \
+      "$seed" | sed -n "s/^ao_seconds /blender bake call, seed $seed: /p"
+  done
+  echo "vosh-render against Blender:"
+  in_blender bench_bake_project_compare.py --border "$border" \
+    --mask "$out/vosh_converged_ao.exr" "$out/blender_converged_0.exr" \
+    --ao "$out/vosh_converged_ao.exr" "$out/blender_converged_0.exr" | grep -E '^(texels_compared|ao)_'
+  echo "Blender seed 1 against Blender seed 0:"
+  in_blender bench_bake_project_compare.py --border "$border" \
+    --mask "$out/blender_converged_1.exr" "$out/blender_converged_0.exr" \
+    --ao "$out/blender_converged_1.exr" "$out/blender_converged_0.exr" | grep -E '^ao_(mean|abs)'
+fi

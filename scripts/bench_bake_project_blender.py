@@ -5,7 +5,7 @@ run inside Blender:
         pair LOW.obj HIGH.obj LEVELS STRENGTH
     blender -b --factory-startup --python scripts/bench_bake_project_blender.py -- \\
         bake LOW.obj HIGH.obj SIZE MARGIN AO_SAMPLES NORMAL_SAMPLES DISTANCE \\
-             FRONT BACK AO.exr NORMAL.exr
+             FRONT BACK AO.exr NORMAL.exr [SEED]
 
 `pair` makes the two meshes: the low-poly is Blender's monkey, smart-UV
 unwrapped and triangulated, shaded smooth; the high-poly is the same
@@ -26,7 +26,7 @@ inwards along the low normal, and takes the first hit within its maximum
 ray distance of that start: extrusion FRONT and distance FRONT + BACK search
 the same segment as vosh-render's --front FRONT --back BACK. It prints
 "ao_seconds S" and "normal_seconds S" for the two bake calls alone. An
-output named "-" is not baked.
+output named "-" is not baked; SEED (default 0) is Cycles' seed.
 """
 import sys
 import time
@@ -121,7 +121,7 @@ def save(image, path):
 
 
 def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance, front, back,
-         ao_out, normal_out):
+         ao_out, normal_out, seed):
     bpy.ops.wm.read_factory_settings(use_empty=True)
     bpy.ops.wm.obj_import(filepath=high_path)
     high = bpy.context.selected_objects[0]
@@ -132,6 +132,7 @@ def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance
     scene.cycles.device = "CPU"
     scene.cycles.use_adaptive_sampling = False
     scene.cycles.use_denoising = False
+    scene.cycles.seed = seed
     scene.render.threads_mode = "FIXED"
     scene.render.threads = 2
     scene.world = bpy.data.worlds.new("open sky")
@@ -162,4 +163,5 @@ if args[0] == "pair":
     pair(args[1], args[2], int(args[3]), float(args[4]))
 elif args[0] == "bake":
     bake(args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]),
-         float(args[7]), float(args[8]), float(args[9]), args[10], args[11])
+         float(args[7]), float(args[8]), float(args[9]), args[10], args[11],
+         int(args[12]) if len(args) > 12 else 0)

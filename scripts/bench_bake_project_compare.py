@@ -3,19 +3,20 @@ scripts/bench-bake.sh, run inside Blender (for its EXR reader; the
 arithmetic is numpy's):
 
     blender -b --factory-startup --python scripts/bench_bake_project_compare.py -- \\
-        VOSH_AO.exr VOSH_NORMAL.exr VOSH_MASK.exr \\
-        BLENDER_AO.exr BLENDER_NORMAL.exr BLENDER_MASK.exr BORDER [IMAGE_PREFIX]
+        --mask VOSH.exr BLENDER.exr [--ao VOSH.exr BLENDER.exr] \\
+        [--normal VOSH.exr BLENDER.exr] [--border N] [--images PREFIX]
 
 The masks are unpadded bakes: a texel with alpha above 0 is one the bake
 covers and whose projection ray found the high-poly. Texels are compared
-where both have a value and so do all texels within BORDER texels (a
-square), which leaves out island borders, where the two define coverage
+where both have a value and so do all texels within N texels (a square,
+default 2), which leaves out island borders, where the two define coverage
 differently, and texels beside a missed ray. vosh-render's normal EXR
 holds the raw components, Blender's n * 0.5 + 0.5; both are compared as
-unit vectors. Prints one "name value" line per figure; with IMAGE_PREFIX,
+unit vectors. Prints one "name value" line per figure; with --images,
 writes PREFIX_ao.png and PREFIX_normal.png: vosh-render, Blender and
 their difference side by side, at most 512 texels a side each.
 """
+import argparse
 import sys
 
 import bpy
@@ -81,13 +82,18 @@ def difference_panel(values, ours, theirs):
     return panel
 
 
-def main(args):
-    vosh_ao, vosh_normal, vosh_mask, blender_ao, blender_normal, blender_mask = map(load, args[:6])
-    border = int(args[6])
-    prefix = args[7] if len(args) > 7 else None
+def main(argv):
+    parser = argparse.ArgumentParser(prog="bench_bake_project_compare.py")
+    parser.add_argument("--mask", nargs=2, required=True)
+    parser.add_argument("--ao", nargs=2)
+    parser.add_argument("--normal", nargs=2)
+    parser.add_argument("--border", type=int, default=2)
+    parser.add_argument("--images")
+    args = parser.parse_args(argv)
+    vosh_mask, blender_mask = map(load, args.mask)
     ours, theirs = vosh_mask[..., 3] > 0, blender_mask[..., 3] > 0
     both = ours & theirs
-    inner = erode(both, border)
+    inner = erode(both, args.border)
     print("texels_vosh %d" % ours.sum())
     print("texels_blender %d" % theirs.sum())
     print("texels_both %d" % both.sum())
@@ -95,35 +101,40 @@ def main(args):
     print("texels_only_blender %d" % (theirs & ~ours).sum())
     print("texels_compared %d" % inner.sum())
 
-    a, b = vosh_ao[..., 0], blender_ao[..., 0]
-    d = (a - b)[inner]
-    print("ao_vosh_mean %.4f" % a[inner].mean())
-    print("ao_blender_mean %.4f" % b[inner].mean())
-    print("ao_mean_difference %+.4f" % d.mean())
-    print("ao_mean_abs_difference %.4f" % np.abs(d).mean())
-    print("ao_abs_difference_p95 %.4f" % np.percentile(np.abs(d), 95))
+    def grey(v):
+        return np.repeat(v[..., None], 3, axis=-1)
 
-    n_ours = unit(vosh_normal[..., :3])
-    n_theirs = unit(blender_normal[..., :3] * 2 - 1)
-    angle = np.degrees(np.arccos(np.clip((n_ours * n_theirs).sum(axis=-1), -1, 1)))
-    print("normal_mean_angle %.3f" % angle[inner].mean())
-    print("normal_angle_p95 %.3f" % np.percentile(angle[inner], 95))
-    print("normal_angle_max %.3f" % angle[inner].max())
-    print("normal_angle_mean_all_both %.3f" % angle[both].mean())
-    for k, name in enumerate("xyz"):
-        print("normal_%s_mean_difference %+.4f" % (name, (n_ours - n_theirs)[..., k][inner].mean()))
+    if args.ao:
+        vosh_ao, blender_ao = map(load, args.ao)
+        a, b = vosh_ao[..., 0], blender_ao[..., 0]
+        d = (a - b)[inner]
+        print("ao_vosh_mean %.4f" % a[inner].mean())
+        print("ao_blender_mean %.4f" % b[inner].mean())
+        print("ao_mean_difference %+.4f" % d.mean())
+        print("ao_mean_abs_difference %.4f" % np.abs(d).mean())
+        print("ao_abs_difference_p95 %.4f" % np.percentile(np.abs(d), 95))
+        if args.images:
+            # Signed difference: 0.1 is full black or white.
+            row = np.concatenate([grey(a), grey(b), difference_panel(0.5 + 5 * (a - b), ours, theirs)],
+                                 axis=1)
+            write_png(args.images + "_ao.png", shrink(row))
 
-    if prefix:
-        def grey(v):
-            return np.repeat(v[..., None], 3, axis=-1)
-        # Signed AO difference, 0.1 to full black or white.
-        ao_row = np.concatenate([grey(vosh_ao[..., 0]), grey(blender_ao[..., 0]),
-                                 difference_panel(0.5 + 5 * (a - b), ours, theirs)], axis=1)
-        # Angle between the normals, 5 degrees to full white.
-        normal_row = np.concatenate([n_ours * 0.5 + 0.5, blender_normal[..., :3],
-                                     difference_panel(angle / 5, ours, theirs)], axis=1)
-        write_png(prefix + "_ao.png", shrink(ao_row))
-        write_png(prefix + "_normal.png", shrink(normal_row))
+    if args.normal:
+        vosh_normal, blender_normal = map(load, args.normal)
+        n_ours = unit(vosh_normal[..., :3])
+        n_theirs = unit(blender_normal[..., :3] * 2 - 1)
+        angle = np.degrees(np.arccos(np.clip((n_ours * n_theirs).sum(axis=-1), -1, 1)))
+        print("normal_mean_angle %.3f" % angle[inner].mean())
+        print("normal_angle_p95 %.3f" % np.percentile(angle[inner], 95))
+        print("normal_angle_max %.3f" % angle[inner].max())
+        print("normal_mean_angle_all_both %.3f" % angle[both].mean())
+        for k, name in enumerate("xyz"):
+            print("normal_%s_mean_difference %+.4f" % (name, (n_ours - n_theirs)[..., k][inner].mean()))
+        if args.images:
+            # Angle between the two: 5 degrees is full white.
+            row = np.concatenate([n_ours * 0.5 + 0.5, blender_normal[..., :3],
+                                  difference_panel(angle / 5, ours, theirs)], axis=1)
+            write_png(args.images + "_normal.png", shrink(row))
 
 
 main(sys.argv[sys.argv.index("--") + 1:])
