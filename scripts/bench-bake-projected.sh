@@ -59,7 +59,12 @@ in_blender() {  # script, arguments...
 in_blender bench_bake_project_blender.py pair "$low" "$high" "$levels" "$detail" |
   grep -E '^(low_triangles|high_triangles|deviation) '
 
-vosh=("$build/vosh-render" bake "$low" --from "$high" --front "$front" --back "$back"
+# VOSH_BAKE_FILE_TANGENTS=1: vosh-render bakes onto the same low-poly with
+# Blender's tangents in the file (glTF), which leaves the projection alone
+# to explain a normal-map difference.
+vosh_low=$low
+[[ ${VOSH_BAKE_FILE_TANGENTS:-0} == 1 ]] && vosh_low=${low%.obj}.glb
+vosh=("$build/vosh-render" bake "$vosh_low" --from "$high" --front "$front" --back "$back"
       --size "$size" --spp "$points" --threads 2 --set "samples=$per_point"
       --set "near_distance=$distance" --set "far_distance=$distance")
 now() { date +%s.%N; }
@@ -133,7 +138,7 @@ in_blender bench_bake_project_compare.py --border "$border" ${images:+--images "
 # that Blender's own noise leaves.
 if ((converged_rays > 0)); then
   echo "occlusion at $converged_size x $converged_size, $converged_rays rays per texel:"
-  "$build/vosh-render" bake "$low" --from "$high" --front "$front" --back "$back" --quiet \
+  "$build/vosh-render" bake "$vosh_low" --from "$high" --front "$front" --back "$back" --quiet \
     --size "$converged_size" --spp "$points" --threads 2 --set "samples=$((converged_rays / points))" \
     --set "near_distance=$distance" --set "far_distance=$distance" --maps ao --padding 0 \
     -o "$out/vosh_converged_{map}.exr"

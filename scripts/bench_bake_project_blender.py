@@ -13,7 +13,8 @@ monkey subdivided LEVELS times (Catmull-Clark) with a displacement of
 STRENGTH along the normal by a procedural noise texture, applied, shaded
 smooth. Both are written as OBJ with their normals (and the low one's UVs),
 triangulated, so both bakers read the same triangles and corner normals.
-It prints how far the high surface lies from the low one ("deviation"),
+The low-poly is also written beside LOW.obj as LOW.glb with Blender's
+tangents. It prints how far the high surface lies from the low one ("deviation"),
 which tells how far the projection rays must search.
 
 `bake` imports the two files and bakes Cycles' "selected to active"
@@ -95,6 +96,12 @@ def pair(low_path, high_path, levels, strength):
 
     export_obj(low, low_path, True)
     export_obj(high, high_path, False)
+    # The low-poly once more with Blender's own tangents, for telling the
+    # tangent frame's part of a normal-map difference from the projection's.
+    select_only(low)
+    bpy.ops.export_scene.gltf(filepath=low_path.rsplit(".", 1)[0] + ".glb", export_format="GLB",
+                              use_selection=True, export_normals=True, export_tangents=True,
+                              export_texcoords=True, export_materials="NONE", export_apply=True)
     print("low_triangles %d" % len(low.data.polygons))
     print("high_triangles %d" % len(high.data.polygons))
     print("deviation median %.4f p99 %.4f max %.4f" % deviation(low, high))
