@@ -10,9 +10,10 @@ The masks are unpadded bakes: a texel with alpha above 0 is one the bake
 covers and whose projection ray found the high-poly. Texels are compared
 where both have a value and so do all texels within N texels (a square,
 default 2), which leaves out island borders, where the two define coverage
-differently, and texels beside a missed ray. vosh-render's normal EXR
-holds the raw components, Blender's n * 0.5 + 0.5; both are compared as
-unit vectors. Prints one "name value" line per figure; with --images,
+differently, and texels beside a missed ray. Blender's normal EXR holds
+n * 0.5 + 0.5, vosh-render's the raw components (told apart by negative
+values; stored values like Blender's are read so too); both are compared
+as unit vectors. Prints one "name value" line per figure; with --images,
 writes PREFIX_ao.png and PREFIX_normal.png: vosh-render, Blender and
 their difference side by side, at most 512 texels a side each.
 """
@@ -121,7 +122,9 @@ def main(argv):
 
     if args.normal:
         vosh_normal, blender_normal = map(load, args.normal)
-        n_ours = unit(vosh_normal[..., :3])
+        raw = vosh_normal[..., :3][ours]
+        # Raw components have negative x or y somewhere; stored ones do not.
+        n_ours = unit(vosh_normal[..., :3] if (raw < 0).any() else vosh_normal[..., :3] * 2 - 1)
         n_theirs = unit(blender_normal[..., :3] * 2 - 1)
         angle = np.degrees(np.arccos(np.clip((n_ours * n_theirs).sum(axis=-1), -1, 1)))
         print("normal_mean_angle %.3f" % angle[inner].mean())
