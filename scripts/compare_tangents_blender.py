@@ -17,6 +17,7 @@ orthogonal to the corner normal (where a triangle has no UV area and no
 neighbour to borrow from, Blender gives +x as it is, ours is +x in the
 normal's plane), and how many signs agree.
 """
+import array
 import math
 import os
 import subprocess
@@ -169,6 +170,110 @@ def compare(name, theirs, tool, path):
                              sum(raw) / len(raw), max(flat), sum(flat) / len(flat)))
 
 
+def bake_emission(obj, vector_socket, size):
+    """The object's emission set to a unit vector * 0.5 + 0.5, baked into
+    RGBA floats, bottom row first."""
+    tree = obj.active_material.node_tree
+    nodes, links = tree.nodes, tree.links
+    encode = nodes["encode"]
+    links.new(vector_socket, encode.inputs[0])
+    image = bpy.data.images.new("baked", size, size, alpha=True, float_buffer=True)
+    image.colorspace_settings.name = "Non-Color"
+    image.generated_color = (0, 0, 0, 0)
+    nodes["bake target"].image = image
+    nodes.active = nodes["bake target"]
+    bpy.ops.object.bake(type="EMIT", margin=0, use_clear=False)
+    return image.pixels[:]
+
+
+def check_normal_maps(out_dir, tool, size=256):
+    """Our tangent-space encoding read back by Blender's Normal Map node
+    (the standard's consumer). A low-poly monkey's bumped shading normals
+    are baked in object space (as emission: this Blender's NORMAL bake
+    gives zero normals in the background); the tool expresses each texel in
+    our frame (and two other ways); Blender decodes each map at the same
+    texels, and the angle to the normal it started from is printed."""
+    fresh()
+    bpy.ops.mesh.primitive_monkey_add()
+    obj = bpy.context.active_object
+    smart_uv(obj)
+    triangulate(obj)
+    scene = bpy.context.scene
+    scene.render.engine = "CYCLES"
+    scene.cycles.samples = 1
+    scene.cycles.device = "CPU"
+    scene.cycles.use_denoising = False  # without a denoiser the bake comes out black
+    material = bpy.data.materials.new("bumped")
+    material.use_nodes = True
+    nodes, links = material.node_tree.nodes, material.node_tree.links
+    nodes.remove(nodes["Principled BSDF"])
+    emission = nodes.new("ShaderNodeEmission")
+    links.new(emission.outputs[0], nodes["Material Output"].inputs["Surface"])
+    encode = nodes.new("ShaderNodeVectorMath")
+    encode.name = "encode"
+    encode.operation = "MULTIPLY_ADD"
+    encode.inputs[1].default_value = (0.5, 0.5, 0.5)
+    encode.inputs[2].default_value = (0.5, 0.5, 0.5)
+    links.new(encode.outputs[0], emission.inputs["Color"])
+    noise, bump = nodes.new("ShaderNodeTexNoise"), nodes.new("ShaderNodeBump")
+    noise.inputs["Scale"].default_value = 6
+    bump.inputs["Strength"].default_value = 0.8
+    links.new(noise.outputs["Fac"], bump.inputs["Height"])
+    nodes.new("ShaderNodeTexImage").name = "bake target"
+    obj.data.materials.append(material)
+    select_only(obj)
+    object_map = bake_emission(obj, bump.outputs["Normal"], size)
+    path = os.path.join(out_dir, "bumped.obj")
+    export(obj, path)
+    raw = os.path.join(out_dir, "bumped_object.f32")
+    with open(raw, "wb") as f:
+        array.array("f", object_map).tofile(f)
+    ours_path = os.path.join(out_dir, "bumped_ours.f32")
+    subprocess.run([tool, path, raw, str(size), ours_path], check=True)
+    ours = array.array("f")
+    with open(ours_path, "rb") as f:
+        ours.fromfile(f, size * size * 9)
+    source = nodes.new("ShaderNodeTexImage")
+    source.interpolation = "Closest"
+    normal_map = nodes.new("ShaderNodeNormalMap")
+    normal_map.space = "TANGENT"
+    normal_map.uv_map = obj.data.uv_layers.active.name
+    links.new(source.outputs["Color"], normal_map.inputs["Color"])
+    names = ("ours (inverse of interpolated t, b, n)", "orthonormalised frame, dot products",
+             "inverse with unit t and n")
+    for k, name in enumerate(names):
+        image = bpy.data.images.new(name, size, size, alpha=True, float_buffer=True)
+        image.colorspace_settings.name = "Non-Color"
+        pixels = [0.5, 0.5, 1.0, 1.0] * (size * size)
+        for texel in range(size * size):
+            v = ours[9 * texel + 3 * k:9 * texel + 3 * k + 3]
+            if any(v):
+                pixels[4 * texel:4 * texel + 3] = [0.5 * x + 0.5 for x in v]
+        image.pixels[:] = pixels
+        source.image = image
+        decoded = bake_emission(obj, normal_map.outputs["Normal"], size)
+        angles, inner = [], []
+        covered = [any(ours[9 * t:9 * t + 3]) and any(object_map[4 * t:4 * t + 3]) for t in range(size * size)]
+        for texel in range(size * size):
+            if not covered[texel]:
+                continue
+            a = angle([2 * x - 1 for x in decoded[4 * texel:4 * texel + 3]],
+                      [2 * x - 1 for x in object_map[4 * texel:4 * texel + 3]])
+            if a is None:
+                continue
+            angles.append(a)
+            x, y = texel % size, texel // size
+            if all(covered[(y + j) * size + x + i] for i in (-1, 0, 1) for j in (-1, 0, 1)
+                   if 0 <= x + i < size and 0 <= y + j < size):
+                inner.append(a)
+        for which, a in (("all texels", angles), ("away from island borders", inner)):
+            a.sort()
+            print("read back by Blender, %-40s %-25s texels %6d  mean %.4f deg  99th percentile %.4f deg  "
+                  "largest %.4f deg  over 1 deg %d" % (name, which, len(a), sum(a) / len(a),
+                                                       a[int(0.99 * (len(a) - 1))], a[-1],
+                                                       sum(1 for x in a if x > 1)))
+
+
 def main():
     argv = sys.argv[sys.argv.index("--") + 1:]
     out_dir, tool = argv[0], os.path.abspath(argv[1])
@@ -179,6 +284,7 @@ def main():
         triangulate(obj)
         path = os.path.join(out_dir, name + ".obj")
         compare(name, export(obj, path), tool, path)
+    check_normal_maps(out_dir, tool)
 
 
 main()

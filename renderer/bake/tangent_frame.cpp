@@ -54,29 +54,39 @@ Vec3 bent_normal_in_space(Vec3 world, BakeSpace space, const ObjectDesc& object,
         // is times the transpose of the object-to-world matrix.
         return object.has_transform ? normalize(transform_normal(object.transform, world)) : world;
     }
-    const TangentFrame& f0 = frames[3 * size_t(triangle)];
-    const TangentFrame& f1 = frames[3 * size_t(triangle) + 1];
-    const TangentFrame& f2 = frames[3 * size_t(triangle) + 2];
-    const double w = 1 - u - v;
-    // What a pixel shader has: interpolated normal and tangent, carried to
-    // world space (tangent as a direction, normal by the inverse transpose),
-    // then re-orthonormalised; the sign is interpolated too.
-    Vec3 n = f0.normal * w + f1.normal * u + f2.normal * v;
-    Vec3 t = f0.tangent * w + f1.tangent * u + f2.tangent * v;
-    double sign = f0.sign * w + f1.sign * u + f2.sign * v < 0 ? -1 : 1;
+    // The frame as the consumer's pixel shader has it: each corner's normal
+    // and tangent carried to world space (the tangent as a direction, the
+    // normal by the inverse transpose) and made unit, as a vertex shader
+    // hands them on and as the renderer's own vertex normals are; then
+    // interpolated and left as they come; the bitangent sign * (n x t).
     Mat4 to_object;
-    if (object.has_transform && invert_affine(object.transform, to_object)) {
-        n = transform_normal(to_object, n);
-        t = transform_vector(object.transform, t);
-        // A mirroring transform turns normal x tangent around but not the
-        // tangent's image of +v.
-        if (det3(object.transform) < 0) sign = -sign;
+    const bool moved = object.has_transform && invert_affine(object.transform, to_object);
+    Vec3 n, t;
+    double sign = 0;
+    const double weight[3] = {1 - u - v, u, v};
+    for (size_t k = 0; k < 3; ++k) {
+        const TangentFrame& f = frames[3 * size_t(triangle) + k];
+        n = n + (moved ? normalize(transform_normal(to_object, f.normal)) : f.normal) * weight[k];
+        t = t + (moved ? normalize(transform_vector(object.transform, f.tangent)) : f.tangent) * weight[k];
+        sign += f.sign * weight[k];
     }
+    // A mirroring transform turns normal x tangent around but not the
+    // tangent's image of +v.
+    sign = (sign < 0) != (moved && det3(object.transform) < 0) ? -1 : 1;
+    const Vec3 b = cross(n, t) * sign;
+    // The shader decodes x * t + y * b + z * n (normalised); this inverts
+    // that matrix, as the bakers that pair with it do.
+    const Vec3 bn = cross(b, n), nt = cross(n, t), tb = cross(t, b);
+    const double det = dot(t, bn);
+    if (std::isfinite(det) && std::fabs(det) > 1e-9 * length(t) * length(b) * length(n))
+        return normalize(Vec3{dot(world, bn), dot(world, nt), dot(world, tb)} * (1 / det));
+    // No frame to invert (a tangent along the normal): the nearest
+    // orthonormal one.
     n = normalize(n);
     bool usable = false;
     t = orthogonal_tangent(n, t, usable);
-    const Vec3 b = cross(n, t) * sign;
-    return normalize(Vec3{dot(world, t), dot(world, b), dot(world, n)});
+    const Vec3 ob = cross(n, t) * sign;
+    return normalize(Vec3{dot(world, t), dot(world, ob), dot(world, n)});
 }
 
 Vec3 encode_unit_vector(Vec3 n, bool y_down) {
