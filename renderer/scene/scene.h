@@ -80,6 +80,12 @@ struct MaterialDesc {
 
 enum class ShapeKind { sphere, quad, disk, mesh };
 
+// What a bake from a high-poly model makes of an object: a source (the
+// high-poly surface projected onto the target), the target (the low-poly
+// whose UV layout is baked) or the target's cage. Targets and cages never
+// occlude: they stand for the surface the sources describe.
+enum class BakeRole : uint8_t { none, source, target, cage };
+
 struct MeshData {
     std::vector<Vec3> positions;
     std::vector<Vec3> normals;  // per vertex, empty when the file has none
@@ -108,6 +114,7 @@ struct ObjectDesc {
     Mat4 transform;  // object to world
     uint32_t label = 0;
     bool smooth_offset = true;  // mesh: rays leave from the smooth surface the vertex normals imply
+    BakeRole bake_role = BakeRole::none;
 };
 
 struct Scene {

@@ -99,12 +99,17 @@ RTCGeometry quad_geometry(RTCDevice device, const ObjectGeom& og) {
     return g;
 }
 
+bool traced_by(SceneGeometry::Traced traced, BakeRole role) {
+    if (traced == SceneGeometry::Traced::sources) return role == BakeRole::source;
+    return role != BakeRole::target && role != BakeRole::cage;
+}
+
 }  // namespace
 
 SceneGeometry::SceneGeometry() : impl_(new Impl) {}
 SceneGeometry::~SceneGeometry() = default;
 
-bool SceneGeometry::build(const Scene& scene, std::string& error) {
+bool SceneGeometry::build(const Scene& scene, std::string& error, Traced traced) {
     Impl& im = *impl_;
     im.device = rtcNewDevice(device_config);
     if (!im.device) {
@@ -198,8 +203,10 @@ bool SceneGeometry::build(const Scene& scene, std::string& error) {
                 break;
             }
         }
-        rtcAttachGeometryByID(im.scene, g, static_cast<unsigned>(i));
-        rtcAttachGeometryByID(im.first_hit_scene, g, static_cast<unsigned>(i));
+        if (traced_by(traced, o.bake_role)) {
+            rtcAttachGeometryByID(im.scene, g, static_cast<unsigned>(i));
+            rtcAttachGeometryByID(im.first_hit_scene, g, static_cast<unsigned>(i));
+        }
         rtcReleaseGeometry(g);
     }
     rtcCommitScene(im.scene);

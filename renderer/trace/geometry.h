@@ -48,9 +48,15 @@ public:
     SceneGeometry(const SceneGeometry&) = delete;
     SceneGeometry& operator=(const SceneGeometry&) = delete;
 
+    // Which objects the rays see: every object but bake targets and cages
+    // (renders, shading), or only bake sources (a bake's projection rays).
+    enum class Traced { occluders, sources };
+
     // Copies what it needs: `scene` may go away once this returns. False
-    // with a one-line message when the ray tracer cannot build it.
-    bool build(const Scene& scene, std::string& error);
+    // with a one-line message when the ray tracer cannot build it. Objects
+    // left out of `traced` are never hit but keep their index, and
+    // surface_at still describes them.
+    bool build(const Scene& scene, std::string& error, Traced traced = Traced::occluders);
 
     // Nearest hit with distance in (0, max_distance] along `direction` (unit)
     // from `origin`. Hits refused by `facing`, and hits on the planar

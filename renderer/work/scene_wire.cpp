@@ -109,6 +109,8 @@ void object_fields(Io& io, R& o) {
     io.value(o.transform);
     io.value(o.label);
     io.flag(o.smooth_offset);
+    io.value(o.bake_role);
+    io.refuse_unless(o.bake_role >= BakeRole::none && o.bake_role <= BakeRole::cage);
 }
 
 template <typename Io, typename R>
