@@ -92,6 +92,56 @@ TEST(TangentFrame, MirroredIslandKeepsItsHandedness) {
     }
 }
 
+// Each corner its own vertex, as files often store meshes.
+MeshData split(const MeshData& m) {
+    MeshData out;
+    for (const uint32_t i : m.indices) {
+        out.indices.push_back(uint32_t(out.positions.size()));
+        out.positions.push_back(m.positions[i]);
+        out.normals.push_back(m.normals[i]);
+        out.uvs.push_back(m.uvs[i]);
+    }
+    return out;
+}
+
+TEST(TangentFrame, CornersGroupByValueAndWinding) {
+    const MeshData mirrored = split(floor_strip({{0, 0, 0}, {0.5, 0, 0}, {0, 0, 0}, {0, 0.5, 0}, {0.5, 0.5, 0}, {0, 0.5, 0}}));
+    // u along -z, v along -x; triangle 3's vertex 5 moved onto the line
+    // between its other two: no UV area, but its edge 1-4 meets triangle 0's.
+    MeshData flat_uv = split(floor_strip({{0, 1, 0}, {0, 0.5, 0}, {0, 0, 0}, {1, 1, 0}, {1, 0.5, 0}, {1, 0, 0}}));
+    flat_uv.uvs[10] = {0.5, 0.5, 0};
+    const struct {
+        const char* name;
+        const MeshData& mesh;
+        size_t corner;
+        Vec3 tangent;
+        double sign;
+    } cases[] = {
+        {"mirrored, left at the axis", mirrored, 1, {1, 0, 0}, 1},
+        {"mirrored, right at the axis", mirrored, 6, {-1, 0, 0}, -1},
+        {"no UV area, joined to its neighbour", flat_uv, 9, {0, 0, -1}, 1},
+        {"no UV area, joined to its neighbour", flat_uv, 11, {0, 0, -1}, 1},
+        {"no UV area, nothing to join", flat_uv, 10, {1, 0, 0}, -1},
+    };
+    for (const auto& c : cases) {
+        const auto frames = tangent_frames(c.mesh, c.mesh.uvs, false);
+        expect_near(frames[c.corner].tangent, c.tangent, c.name);
+        EXPECT_EQ(frames[c.corner].sign, c.sign) << c.name;
+    }
+
+    // A bent strip: the tangent at a vertex averages its triangles', the
+    // same whether the file shares the vertex or repeats it per corner.
+    MeshData bent = floor_strip({{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}, {0, 0.5, 0}, {0.5, 0.3, 0}, {1, 0.5, 0}});
+    bent.positions[2].y = bent.positions[5].y = 0.6;
+    for (const size_t i : {1, 4}) bent.normals[i] = normalize(Vec3{-0.3, 1, 0});
+    const auto welded = tangent_frames(bent, bent.uvs, false);
+    const MeshData apart = split(bent);
+    const auto separate = tangent_frames(apart, apart.uvs, false);
+    for (size_t c = 0; c < welded.size(); ++c) expect_near(separate[c].tangent, welded[c].tangent, "split");
+    expect_near(welded[6].tangent, welded[1].tangent, "one group at vertex 1");
+    EXPECT_GT(length(welded[1].tangent - welded[0].tangent), 0.01);
+}
+
 TEST(TangentFrame, FileTangentsWinOverTheUvLayout) {
     MeshData m = floor_strip({{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}, {0, 0.5, 0}, {0.5, 0.5, 0}, {1, 0.5, 0}});
     // Tangents along -z, left-handed: the bitangent is -(y x -z) = +x.
