@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <numeric>
 #include <utility>
 
@@ -52,20 +51,25 @@ Vec3 fallback_tangent(Vec3 n) {
 std::vector<uint32_t> corner_keys(const MeshData& mesh, const std::vector<Vec3>& normals,
                                   const std::vector<Vec3>& uvs, uint32_t& count) {
     const bool have_uvs = uvs.size() == mesh.positions.size();
-    std::vector<uint32_t> key(mesh.indices.size());
-    std::map<CornerValues, uint32_t> ids;
+    std::vector<CornerValues> values(mesh.indices.size());
+    std::vector<uint32_t> order, key(values.size());
     count = 0;
-    for (size_t c = 0; c < key.size(); ++c) {
+    for (size_t c = 0; c < values.size(); ++c) {
         const uint32_t i = mesh.indices[c];
         const Vec3 p = mesh.positions[i], n = normals[c], uv = have_uvs ? uvs[i] : Vec3{};
-        const CornerValues values{p.x, p.y, p.z, n.x, n.y, n.z, uv.x, uv.y};
-        if (!std::all_of(values.begin(), values.end(), [](double x) { return std::isfinite(x); })) {
+        values[c] = {p.x, p.y, p.z, n.x, n.y, n.z, uv.x, uv.y};
+        if (std::all_of(values[c].begin(), values[c].end(), [](double x) { return std::isfinite(x); }))
+            order.push_back(uint32_t(c));
+        else
             key[c] = count++;
-            continue;
-        }
-        const auto [at, added] = ids.emplace(values, count);
-        if (added) ++count;
-        key[c] = at->second;
+    }
+    // Sorted by value, equal corners lie side by side.
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return values[a] < values[b]; });
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (k > 0 && values[order[k]] == values[order[k - 1]])
+            key[order[k]] = key[order[k - 1]];
+        else
+            key[order[k]] = count++;
     }
     return key;
 }
@@ -119,30 +123,53 @@ std::vector<TangentFrame> corner_tangent_frames(const MeshData& mesh, const std:
     // Triangles meet at an edge whose two ends are equal corners in both.
     // One with no UV area takes the winding of the first it meets (through
     // such edges, breadth first) and joins that side's groups.
-    std::map<std::pair<uint32_t, uint32_t>, std::vector<uint32_t>> on_edge;
+    // Every use of an edge (its two corner values, as one number), sorted:
+    // the uses of one edge lie side by side, in triangle order.
+    struct EdgeUse {
+        uint64_t edge;
+        uint32_t triangle;
+        bool operator<(const EdgeUse& o) const { return edge != o.edge ? edge < o.edge : triangle < o.triangle; }
+    };
+    std::vector<EdgeUse> uses;
     std::vector<bool> collapsed(triangles);  // two equal corners: no edges, no groups
     for (size_t t = 0; t < triangles; ++t) {
         const uint32_t* k = &key[3 * t];
         collapsed[t] = k[0] == k[1] || k[1] == k[2] || k[2] == k[0];
         if (collapsed[t]) continue;
-        for (int e = 0; e < 3; ++e) on_edge[std::minmax(k[e], k[(e + 1) % 3])].push_back(uint32_t(t));
+        for (int e = 0; e < 3; ++e) {
+            const auto [low, high] = std::minmax(k[e], k[(e + 1) % 3]);
+            uses.push_back({uint64_t(low) << 32 | high, uint32_t(t)});
+        }
     }
+    std::sort(uses.begin(), uses.end());
+    std::vector<size_t> run_start;  // the first use of each edge, and the end
+    std::vector<uint32_t> run_of(3 * triangles, 0);  // per corner: the edge to the next corner
+    for (size_t i = 0; i < uses.size(); ++i) {
+        if (i == 0 || uses[i].edge != uses[i - 1].edge) run_start.push_back(i);
+        const uint32_t t = uses[i].triangle;
+        for (int e = 0; e < 3; ++e) {
+            const auto [low, high] = std::minmax(key[3 * t + e], key[3 * t + (e + 1) % 3]);
+            if ((uint64_t(low) << 32 | high) == uses[i].edge) run_of[3 * t + e] = uint32_t(run_start.size() - 1);
+        }
+    }
+    run_start.push_back(uses.size());
+
     std::vector<int> winding = side;
     std::deque<uint32_t> queue;
     for (size_t t = 0; t < triangles; ++t)
-        if (side[t] != 0) queue.push_back(uint32_t(t));
-    std::map<std::pair<uint32_t, uint32_t>, bool> spread;  // edges already passed on
+        if (side[t] != 0 && !collapsed[t]) queue.push_back(uint32_t(t));
+    std::vector<bool> spread(run_start.size());  // edges already passed on
     while (!queue.empty()) {
         const uint32_t t = queue.front();
         queue.pop_front();
         for (int e = 0; e < 3; ++e) {
-            const auto edge = std::minmax(key[3 * t + e], key[3 * t + (e + 1) % 3]);
-            if (spread[edge]) continue;
-            spread[edge] = true;
-            for (const uint32_t other : on_edge[edge])
-                if (winding[other] == 0) {
-                    winding[other] = winding[t];
-                    queue.push_back(other);
+            const uint32_t r = run_of[3 * t + e];
+            if (spread[r]) continue;
+            spread[r] = true;
+            for (size_t i = run_start[r]; i < run_start[r + 1]; ++i)
+                if (winding[uses[i].triangle] == 0) {
+                    winding[uses[i].triangle] = winding[t];
+                    queue.push_back(uses[i].triangle);
                 }
         }
     }
@@ -152,16 +179,18 @@ std::vector<TangentFrame> corner_tangent_frames(const MeshData& mesh, const std:
     // where they share vertices.
     std::vector<uint32_t> parent(mesh.indices.size());
     std::iota(parent.begin(), parent.end(), 0u);
-    for (const auto& [edge, list] : on_edge) {
+    for (size_t r = 0; r + 1 < run_start.size(); ++r) {
         int64_t first[2] = {-1, -1};
-        for (const uint32_t t : list) {
+        const uint64_t edge = uses[run_start[r]].edge;
+        for (size_t i = run_start[r]; i < run_start[r + 1]; ++i) {
+            const uint32_t t = uses[i].triangle;
             if (winding[t] == 0) continue;
             int64_t& f = first[winding[t] > 0 ? 0 : 1];
             if (f < 0) {
                 f = t;
                 continue;
             }
-            for (const uint32_t end : {edge.first, edge.second})
+            for (const uint32_t end : {uint32_t(edge >> 32), uint32_t(edge)})
                 join(parent, corner_with_key(key, t, end), corner_with_key(key, size_t(f), end));
         }
     }
