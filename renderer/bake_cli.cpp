@@ -17,6 +17,7 @@
 #include "renderer/cli_support.h"
 #include "renderer/output/summary.h"
 #include "renderer/scene/model_scene.h"
+#include "renderer/scene/scene_limits.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/work/shader_files.h"
 
@@ -73,6 +74,91 @@ bool parse_background(const std::string& text, Color& c, std::string& error) {
     return true;
 }
 
+// A projection distance: finite, 0 or more, within the scene's reach.
+bool parse_distance(const std::string& option, const std::string& text, double& out, std::string& error) {
+    size_t used = 0;
+    double v = 0;
+    try {
+        v = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || !std::isfinite(v)) {
+        error = option + " " + text + ": expected a finite distance in scene units";
+        return false;
+    }
+    if (v < 0 || v > max_scene_coordinate) {
+        error = option + " " + text + ": must lie in [0, " + std::to_string(max_scene_coordinate) + "]";
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+const char* map_name(BakeMap map) {
+    return map == BakeMap::ao ? "ao" : map == BakeMap::bent ? "bent" : "normal";
+}
+
+bool parse_maps(const std::string& text, std::vector<BakeMap>& maps, std::string& error) {
+    std::stringstream in(text);
+    std::string part;
+    maps.clear();
+    while (std::getline(in, part, ',')) {
+        BakeMap map{};
+        if (part == "ao")
+            map = BakeMap::ao;
+        else if (part == "bent")
+            map = BakeMap::bent;
+        else if (part == "normal")
+            map = BakeMap::normal;
+        else {
+            error = "--maps " + text + ": expected a comma-separated list of ao, bent and normal";
+            return false;
+        }
+        if (std::find(maps.begin(), maps.end(), map) != maps.end()) {
+            error = "--maps " + text + ": " + part + " is named twice";
+            return false;
+        }
+        maps.push_back(map);
+    }
+    if (maps.empty()) {
+        error = "--maps " + text + ": expected a comma-separated list of ao, bent and normal";
+        return false;
+    }
+    return true;
+}
+
+// The scene object a --from or --cage names.
+bool scene_object(const Scene& scene, const std::string& option, const std::string& name, uint32_t& index,
+                  std::string& error) {
+    for (size_t i = 0; i < scene.objects.size(); ++i)
+        if (scene.objects[i].name == name) {
+            index = static_cast<uint32_t>(i);
+            return true;
+        }
+    error = scene.file + ": " + option + " " + name + ": no object of the scene has that name";
+    return false;
+}
+
+// The file of one map: {map} in the name stands for the map's.
+std::string map_file(const std::string& output, BakeMap map) {
+    std::string name = output;
+    for (size_t at = name.find("{map}"); at != std::string::npos; at = name.find("{map}", at))
+        name.replace(at, 5, map_name(map));
+    return name;
+}
+
+// Texels that found no high-poly surface white, the others black.
+Image miss_mask_image(const std::vector<uint8_t>& missed, int width, int height) {
+    Image mask;
+    mask.width = width;
+    mask.height = height;
+    mask.rgba.assign(missed.size() * 4, 1.0f);
+    for (size_t i = 0; i < missed.size(); ++i)
+        if (!missed[i]) std::fill(&mask.rgba[i * 4], &mask.rgba[i * 4 + 3], 0.0f);
+    return mask;
+}
+
 void report_layout(const BakeStats& s) {
     if (s.overlapped_texels)
         std::fprintf(stderr,
@@ -95,11 +181,13 @@ void report_layout(const BakeStats& s) {
 int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     CLI::App app{"vosh-render bake: bakes the vosh_occlusion shader's results (occlusion or bent\n"
                  "normals) into a mesh's texture space. INPUT is a scene (.json; name the object\n"
-                 "with --object) or a model file (every mesh of it is baked into one texture).",
+                 "with --object) or a model file (every mesh of it is baked into one texture).\n"
+                 "With --from, the maps come from high-poly sources projected onto INPUT.",
                  "vosh-render bake"};
     std::string input, object_name, output, size_text, background_text, space = "tangent",
                 normal_y = "up";
-    std::vector<std::string> assignments;
+    std::vector<std::string> assignments, sources;
+    std::string cage_name, front_text, back_text, maps_text, miss_mask;
     int padding = 16, spp = 4, uv_set = 0, depth = 8;
     int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -120,6 +208,17 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     app.add_option("--threads", threads, "bake threads")->capture_default_str();
     app.add_option("--seed", seed, "sampler seed: another gives an independent bake")->capture_default_str();
     app.add_flag("--quiet", quiet, "no progress bar and no summary");
+    app.add_option("--from", sources,
+                   "high-poly source projected onto the low-poly INPUT: a model file, or with a scene an "
+                   "object's name (repeatable)");
+    app.add_option("--cage", cage_name,
+                   "cage (model file, or scene object): the low-poly's topology pushed outward; rays start on it");
+    app.add_option("--front", front_text,
+                   "how far projection rays look out of the low-poly surface (default: 1 % of the "
+                   "sources' bounding-box diagonal)");
+    app.add_option("--back", back_text, "how far they look into it (default: as --front)");
+    app.add_option("--maps", maps_text, "maps of a bake from --from: ao, bent, normal, comma-separated");
+    app.add_option("--miss-mask", miss_mask, "image: white where no projection ray found a source");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -170,6 +269,25 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
             return complain(exit_bad_input, "--depth: applies to PNG output only (EXR is 32-bit float)");
     }
 
+    const bool project = !sources.empty();
+    std::vector<BakeMap> maps;
+    if (!project)
+        for (const char* option : {"--cage", "--front", "--back", "--maps", "--miss-mask"})
+            if (app.count(option))
+                return complain(exit_bad_input, std::string(option) +
+                                                    ": applies to a bake from a high-poly model (--from)");
+    if (!front_text.empty() && !parse_distance("--front", front_text, settings.reach.front, error))
+        return complain(exit_bad_input, error);
+    if (!back_text.empty() && !parse_distance("--back", back_text, settings.reach.back, error))
+        return complain(exit_bad_input, error);
+    if (!cage_name.empty() && !front_text.empty())
+        return complain(exit_bad_input, "--front: with --cage the rays start on the cage; only --back applies");
+    if (cage_name.empty() && settings.reach.front == 0 && settings.reach.back == 0)
+        return complain(exit_bad_input, "--front 0 --back 0: the projection rays would search nowhere");
+    if (!maps_text.empty() && !parse_maps(maps_text, maps, error)) return complain(exit_bad_input, error);
+    if (!miss_mask.empty() && lower_extension(miss_mask) != ".png" && lower_extension(miss_mask) != ".exr")
+        return complain(exit_bad_input, "--miss-mask " + miss_mask + ": the name must end in .png or .exr");
+
     ShaderFiles shader;
     if (!find_shader(shader, module_hint, error)) return complain(exit_failed, error);
     settings.module_path = shader.module_path;
@@ -182,22 +300,48 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
             return complain(exit_bad_input, input + ": a bake of a scene needs --object NAME");
         if (!load_scene(input, decl, scene, error)) return complain(exit_bad_input, error);
         if (!find_object(scene, object_name, settings.object, error)) return complain(exit_bad_input, error);
+        for (const std::string& name : sources) {
+            uint32_t index = 0;
+            if (!scene_object(scene, "--from", name, index, error)) return complain(exit_bad_input, error);
+            scene.objects[index].bake_role = BakeRole::source;
+        }
+        if (!cage_name.empty() && !scene_object(scene, "--cage", cage_name, settings.reach.cage, error))
+            return complain(exit_bad_input, error);
     } else {
         if (!object_name.empty())
             return complain(exit_bad_input, "--object " + object_name +
                                                 ": a model file is baked whole; --object names an object of a scene");
         if (!scene_from_model(input, decl, scene, error)) return complain(exit_bad_input, error);
         settings.object = 0;
+        for (const std::string& path : sources)
+            if (!append_model(path, BakeRole::source, scene, error)) return complain(exit_bad_input, error);
+        if (!cage_name.empty()) {
+            if (!append_model(cage_name, BakeRole::cage, scene, error)) return complain(exit_bad_input, error);
+            settings.reach.cage = static_cast<uint32_t>(scene.objects.size() - 1);
+        }
     }
     if (!apply_overrides(assignments, decl, scene, error)) return complain(exit_bad_input, error);
     if (!check_bake_target(scene, settings.object, uv_set, error)) return complain(exit_bad_input, error);
     settings.uv_set = uv_set;
-    const bool bent = bakes_bent_normals(scene, decl, settings.object);
-    if (bent) ask_for_world_normals(scene, decl, settings.object);
-    if (output.empty()) output = scene.objects[settings.object].name + (bent ? "_bent.exr" : "_ao.png");
+    const std::string& low_name = scene.objects[settings.object].name;
+    bool bent = false;
+    if (project) {
+        if (maps.empty()) maps = {shader_map(scene, decl, settings.object, true), BakeMap::normal};
+        if (output.empty()) output = low_name + "_{map}.png";
+        if (maps.size() > 1 && output.find("{map}") == std::string::npos)
+            return complain(exit_bad_input, "-o " + output + ": a bake of " + std::to_string(maps.size()) +
+                                                " maps needs {map} in the name, e.g. " + low_name + "_{map}.png");
+        settings.maps = maps;
+        if (!prepare_projection(scene, decl, settings, error)) return complain(exit_bad_input, error);
+    } else {
+        bent = bakes_bent_normals(scene, decl, settings.object);
+        if (bent) ask_for_world_normals(scene, decl, settings.object);
+        if (output.empty()) output = low_name + (bent ? "_bent.exr" : "_ao.png");
+        maps = {bent ? BakeMap::bent : BakeMap::ao};
+    }
     const bool png = lower_extension(output) == ".png";
-    settings.normals_to_unit = bent && png;
-    settings.flip_y = bent && normal_y == "down";
+    settings.normals_to_unit = (bent || project) && png;
+    settings.flip_y = (bent || project) && normal_y == "down";
     settings.padding = padding;
     settings.samples = spp;
     settings.threads = threads;
@@ -206,25 +350,35 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     settings.ranks = ranks;
     if (app.count("--threads")) settings.worker_threads = threads;
 
-    Image image;
+    BakedMaps baked_maps;
     BakeStats stats;
     catch_stop_signals();
-    const bool baked = bake_object(scene, decl, settings, image, stats, error);
+    const bool baked = bake_maps(scene, decl, settings, baked_maps, stats, error);
     if (stats.interrupted || stop_signalled.load()) return stopped();
     if (!baked) return complain(stats.bad_input ? exit_bad_input : exit_failed, error);
     PngEncoding encoding;
     encoding.srgb = false;
     encoding.depth = depth;
-    if (!write_image_atomic(image, output, error, &stop_signalled, encoding))
+    std::string written;
+    for (size_t m = 0; m < maps.size(); ++m) {
+        const std::string file = project ? map_file(output, maps[m]) : output;
+        if (!write_image_atomic(baked_maps.maps[m], file, error, &stop_signalled, encoding))
+            return stop_signalled.load() ? stopped() : complain(exit_failed, error);
+        written += (m ? ", " : "") + file;
+    }
+    if (!miss_mask.empty() &&
+        !write_image_atomic(miss_mask_image(baked_maps.missed, stats.width, stats.height), miss_mask, error,
+                            &stop_signalled, encoding))
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
     report_layout(stats);
     if (!quiet) {
         char timing[400];
         std::snprintf(timing, sizeof timing, "%.2f s", stats.seconds);
-        std::printf("vosh-render: bake %s, %s, %llu texels covered -> %s\n",
-                    one_line(scene.objects[settings.object].name).c_str(),
+        const std::string missed =
+            project ? ", " + std::to_string(stats.missed_texels) + " texels found no high-poly surface" : "";
+        std::printf("vosh-render: bake %s, %s, %llu texels covered%s -> %s\n", one_line(low_name).c_str(),
                     describe_run(stats, stats.width, stats.height, stats.samples, timing).c_str(),
-                    static_cast<unsigned long long>(stats.covered_texels), output.c_str());
+                    static_cast<unsigned long long>(stats.covered_texels), missed.c_str(), written.c_str());
     }
     return 0;
 }

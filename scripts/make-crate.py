@@ -6,9 +6,14 @@ walls. Every face is one UV island of a 3 x 2 atlas with gutters between
 the islands, so a baked map shows the recesses' occlusion and the padding
 between islands.
 
+With --low it writes the crate's game mesh instead: the plain box, two
+triangles a face, with the same UV atlas; bake the panelled crate onto it
+with `vosh-render bake crate_low.obj --from crate.obj` (docs/baking.md).
+
 Needs nothing beyond the Python standard library.
 
     scripts/make-crate.py [OUT.obj]
+    scripts/make-crate.py --low [OUT.obj]
 """
 import math
 import sys
@@ -87,10 +92,10 @@ def normalize(a):
     return tuple(x / n for x in a)
 
 
-def face_mesh(normal, s_axis, t_axis, cell):
+def face_mesh(normal, s_axis, t_axis, cell, low=False):
     """Vertices (position, uv, normal) and quads (four vertex indices, wound
-    outwards) of one face."""
-    grid = breakpoints()
+    outwards) of one face; with `low`, the flat face as one quad."""
+    grid = [0.0, 1.0] if low else breakpoints()
     n = len(grid)
     # The face's corner at s = t = 0: centre - s_axis - t_axis, +normal.
     origin = sub(sub(normal, s_axis), t_axis)
@@ -98,7 +103,7 @@ def face_mesh(normal, s_axis, t_axis, cell):
     for t in grid:
         for s in grid:
             p = add(add(origin, scale(s_axis, 2 * s)), scale(t_axis, 2 * t))
-            positions.append(add(p, scale(normal, height(s, t))))
+            positions.append(p if low else add(p, scale(normal, height(s, t))))
     # Vertex normals: the area-weighted normals of the cells around each
     # vertex, within this face only (the box's edges stay sharp).
     normals = [(0.0, 0.0, 0.0)] * (n * n)
@@ -118,13 +123,21 @@ def face_mesh(normal, s_axis, t_axis, cell):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "scenes/meshes/crate.obj"
-    lines = ["# Panelled crate made by scripts/make-crate.py: 2 x 2 x 2, one UV island per face"]
+    args = sys.argv[1:]
+    low = bool(args) and args[0] == "--low"
+    if low:
+        args = args[1:]
+    out = args[0] if args else ("scenes/meshes/crate_low.obj" if low else "scenes/meshes/crate.obj")
+    if low:
+        lines = ["# The crate's low-poly game mesh made by scripts/make-crate.py --low: the 2 x 2 x 2 box, "
+                 "the crate's UV atlas"]
+    else:
+        lines = ["# Panelled crate made by scripts/make-crate.py: 2 x 2 x 2, one UV island per face"]
     vertex_lines, uv_lines, normal_lines, face_lines = [], [], [], []
     base = 1
     triangles = 0
     for normal, s_axis, t_axis, cell in FACES:
-        positions, uvs, normals, quads = face_mesh(normal, s_axis, t_axis, cell)
+        positions, uvs, normals, quads = face_mesh(normal, s_axis, t_axis, cell, low)
         vertex_lines += ["v %.6f %.6f %.6f" % p for p in positions]
         uv_lines += ["vt %.6f %.6f" % uv for uv in uvs]
         normal_lines += ["vn %.5f %.5f %.5f" % v for v in normals]

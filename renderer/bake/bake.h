@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "renderer/bake/texel_shading.h"
 #include "renderer/image/image_io.h"
@@ -29,6 +30,13 @@ struct BakeSettings : JobRunSettings {
     BakeSpace space = BakeSpace::tangent;
     bool normals_to_unit = false;  // n * 0.5 + 0.5, for PNG
     bool flip_y = false;           // the y-down normal map convention
+    // A bake from high-poly sources (the scene's objects with role source,
+    // prepared by prepare_projection): the reach of the projection rays and
+    // the maps, in order.
+    bool project = false;
+    ProjectionReach reach{no_object, -1, -1};  // a negative front or back: default_reach
+    std::vector<BakeMap> maps;
+    uint32_t first_pass_material = 0;  // see prepare_projection
 };
 
 struct BakeStats : JobStats {
@@ -40,6 +48,14 @@ struct BakeStats : JobStats {
     uint64_t wrapped_triangles = 0;
     uint64_t unusable_triangles = 0;
     bool bad_input = false;  // refused before it started (a layout that covers no texel)
+    uint64_t missed_texels = 0;  // projected: covered texels no point of which found a source
+};
+
+// A bake's maps (one per BakeSettings::maps, or the one map of a bake
+// without sources) and, per texel, whether it found no source.
+struct BakedMaps {
+    std::vector<Image> maps;
+    std::vector<uint8_t> missed;
 };
 
 // The object named `name`; false with a one-line message when no object
@@ -58,9 +74,27 @@ bool bakes_bent_normals(const Scene& scene, const ShaderDeclaration& decl, uint3
 // which the bake then turns into the space asked for.
 void ask_for_world_normals(Scene& scene, const ShaderDeclaration& decl, uint32_t object);
 
-// Bakes the object into `image` (width x height, gutters and background
-// filled). False with a one-line message when the module cannot be loaded
-// or refuses the scene, or when the bake was stopped.
+// Readies a scene whose sources have their role for a projected bake of
+// settings.object: checks the roles and the cage, marks the target, fills
+// the reach left negative with default_reach, and appends one material per
+// source object and shaded map (its shader with bent normals off for ao,
+// on in world space for bent) from settings.first_pass_material on. No
+// maps asked for: the one the sources' shaders make (shader_map).
+bool prepare_projection(Scene& scene, const ShaderDeclaration& decl, BakeSettings& settings,
+                        std::string& error);
+
+// The map the object's shader makes (ao, or bent when it asks for bent
+// normals), for a bake from `scene`'s sources: of their shaders.
+BakeMap shader_map(const Scene& scene, const ShaderDeclaration& decl, uint32_t object, bool from_sources);
+
+// Bakes the object into `out` (width x height each, gutters and background
+// filled; missed texels take the background). False with a one-line
+// message when the module cannot be loaded or refuses the scene, or when
+// the bake was stopped.
+bool bake_maps(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
+               BakedMaps& out, BakeStats& stats, std::string& error);
+
+// bake_maps of a bake's first map into `image`.
 bool bake_object(const Scene& scene, const ShaderDeclaration& decl, const BakeSettings& settings,
                  Image& image, BakeStats& stats, std::string& error);
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "renderer/host/shading.h"
+#include "renderer/host/tags.h"
 #include "renderer/trace/sampler.h"
 
 namespace vosh::render {
@@ -16,6 +17,91 @@ Vec3 corner_position(const ObjectDesc& o, uint32_t vertex) {
 
 bool finite_color(const Color& c) {
     return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) && std::isfinite(c.a);
+}
+
+// Texel space, as mi_point_to_raster gives it, over the target's triangle.
+void map_texels_over(ThreadContext& thread, const BakeTarget& target, uint32_t triangle) {
+    const ObjectDesc& o = *target.desc;
+    Vec3 world[3];
+    TexelXY texel[3];
+    for (int k = 0; k < 3; ++k) {
+        const uint32_t v = o.mesh.indices[3 * triangle + k];
+        world[k] = corner_position(o, v);
+        texel[k] = uv_to_texel((*target.uvs)[v], target.width, target.height);
+    }
+    thread.raster.world_to_texel = world_to_texel_map(world, texel);
+    thread.raster.texel_map = true;
+}
+
+// The shader's colour at `hit`, seen by an eye looking straight down the
+// shading normal from no distance; through `material` when it is a valid
+// index, else the hit object's own.
+Color shade_at(ThreadContext& thread, const SurfaceHit& hit, size_t material) {
+    HostState& eye = thread.state_at(0);
+    describe_hit(eye, nullptr, hit.point, -hit.shading_normal, hit, ray_kind::eye);
+    if (material != SIZE_MAX) eye.rs.material_tag = make_tag(TagKind::material, material);
+    Color c = shade_surface(eye);
+    if (!finite_color(c)) {
+        ++thread.bad_samples;
+        c = {0, 0, 0, 0};
+    }
+    return c;
+}
+
+void normalise_rgb(float* rgba) {
+    const Vec3 mean = normalize(Vec3{rgba[0], rgba[1], rgba[2]});
+    rgba[0] = static_cast<float>(mean.x);
+    rgba[1] = static_cast<float>(mean.y);
+    rgba[2] = static_cast<float>(mean.z);
+}
+
+// A texel of a bake from sources: each point projects onto them, and each
+// map is made at the source point; points that find no source are left out.
+void project_texel(ThreadContext& thread, const BakeTarget& target, const TexelCoverage& coverage, int x,
+                   int y, TexelResult& result) {
+    const RenderContext& ctx = thread.ctx();
+    const ObjectDesc& o = *target.desc;
+    double sum[max_bake_maps][4] = {};
+    uint32_t found = 0;
+    const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
+    const auto samples = static_cast<uint32_t>(target.samples);
+    for (uint32_t s = 0; s < samples; ++s) {
+        double at[2];
+        cell_position(ux, uy, s, samples, target.seed, at);
+        const SurfacePoint point = locate_in_texel(coverage, {x + at[0], y + at[1]});
+        SurfaceHit source;
+        if (!project_point(*target.sources, *ctx.geometry, target.object, point.triangle, point.b1, point.b2,
+                           target.reach, source))
+            continue;
+        ++found;
+        map_texels_over(thread, target, point.triangle);
+        uint32_t pass = 0;
+        for (int m = 0; m < target.map_count; ++m) {
+            Color c{0, 0, 0, 1};
+            Vec3 n = source.shading_normal;
+            if (target.maps[m] != BakeMap::normal) {
+                // Every shaded map of a point takes the same directions, as
+                // separate bakes with one seed would.
+                thread.begin_sample(ux, uy, s, samples, target.seed);
+                c = shade_at(thread, source, (*target.pass_materials)[source.object] + pass++);
+                n = {c.r, c.g, c.b};
+            }
+            if (target.maps[m] != BakeMap::ao) {
+                n = bent_normal_in_space(n, target.space, o, *target.frames, point.triangle, point.b1, point.b2);
+                c = {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z), c.a};
+            }
+            sum[m][0] += c.r;
+            sum[m][1] += c.g;
+            sum[m][2] += c.b;
+            sum[m][3] += c.a;
+        }
+    }
+    result.missed = found == 0;
+    if (result.missed) return;
+    for (int m = 0; m < target.map_count; ++m) {
+        for (int k = 0; k < 4; ++k) result.rgba[m][k] = static_cast<float>(sum[m][k] / found);
+        if (target.maps[m] != BakeMap::ao) normalise_rgb(result.rgba[m]);
+    }
 }
 
 }  // namespace
@@ -42,6 +128,10 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
     if (!scratch.chosen) return result;
     result.covered = true;
     result.overlapped = scratch.overlapped;
+    if (target.project) {
+        project_texel(thread, target, scratch, x, y, result);
+        return result;
+    }
     const RenderContext& ctx = thread.ctx();
     const ObjectDesc& o = *target.desc;
     double sum[4] = {0, 0, 0, 0};
@@ -56,23 +146,8 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
         SurfaceHit hit;
         if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
         thread.begin_sample(ux, uy, s, samples, target.seed);
-        Vec3 world[3];
-        TexelXY texel[3];
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t v = o.mesh.indices[3 * point.triangle + k];
-            world[k] = corner_position(o, v);
-            texel[k] = uv_to_texel((*target.uvs)[v], target.width, target.height);
-        }
-        thread.raster.world_to_texel = world_to_texel_map(world, texel);
-        thread.raster.texel_map = true;
-        // An eye looking straight down the shading normal, from no distance.
-        HostState& eye = thread.state_at(0);
-        describe_hit(eye, nullptr, hit.point, -hit.shading_normal, hit, ray_kind::eye);
-        Color c = shade_surface(eye);
-        if (!finite_color(c)) {
-            ++thread.bad_samples;
-            c = {0, 0, 0, 0};
-        }
+        map_texels_over(thread, target, point.triangle);
+        Color c = shade_at(thread, hit, SIZE_MAX);
         if (target.bent) {
             const Vec3 n = bent_normal_in_space({c.r, c.g, c.b}, target.space, o, *target.frames,
                                                 point.triangle, point.b1, point.b2);
@@ -85,13 +160,8 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
         sum[2] += c.b;
         sum[3] += c.a;
     }
-    for (int k = 0; k < 4; ++k) result.rgba[k] = static_cast<float>(sum[k] / target.samples);
-    if (target.bent) {
-        const Vec3 mean = normalize(Vec3{result.rgba[0], result.rgba[1], result.rgba[2]});
-        result.rgba[0] = static_cast<float>(mean.x);
-        result.rgba[1] = static_cast<float>(mean.y);
-        result.rgba[2] = static_cast<float>(mean.z);
-    }
+    for (int k = 0; k < 4; ++k) result.rgba[0][k] = static_cast<float>(sum[k] / target.samples);
+    if (target.bent) normalise_rgb(result.rgba[0]);
     return result;
 }
 

@@ -15,18 +15,8 @@ std::string stem_of(const std::string& path) {
     return name.empty() ? "model" : name;
 }
 
-}  // namespace
-
-// The shader gives no values, so the declaration's defaults apply when the
-// session lays out its block; the declaration itself is not needed here.
-bool scene_from_model(const std::string& path, const ShaderDeclaration& /*decl*/, Scene& out,
-                      std::string& error) {
-    Scene scene;
-    scene.file = path;
-    const size_t slash = path.find_last_of('/');
-    scene.base_dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    scene.has_camera = false;
-    ObjectDesc object;
+// The file's meshes as one object of material 0.
+bool model_object(const std::string& path, ObjectDesc& object, std::string& error) {
     object.shape = ShapeKind::mesh;
     object.name = stem_of(path);
     object.file = path;
@@ -43,6 +33,22 @@ bool scene_from_model(const std::string& path, const ShaderDeclaration& /*decl*/
                     " from the origin";
             return false;
         }
+    return true;
+}
+
+}  // namespace
+
+// The shader gives no values, so the declaration's defaults apply when the
+// session lays out its block; the declaration itself is not needed here.
+bool scene_from_model(const std::string& path, const ShaderDeclaration& /*decl*/, Scene& out,
+                      std::string& error) {
+    Scene scene;
+    scene.file = path;
+    const size_t slash = path.find_last_of('/');
+    scene.base_dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    scene.has_camera = false;
+    ObjectDesc object;
+    if (!model_object(path, object, error)) return false;
     ShaderDesc shader;
     shader.name = "occlusion";
     shader.kind = ShaderKind::occlusion;
@@ -51,6 +57,15 @@ bool scene_from_model(const std::string& path, const ShaderDeclaration& /*decl*/
     scene.materials.push_back({"occlusion", 0, 1.0f});
     scene.objects.push_back(std::move(object));
     out = std::move(scene);
+    return true;
+}
+
+bool append_model(const std::string& path, BakeRole role, Scene& scene, std::string& error) {
+    ObjectDesc object;
+    if (!model_object(path, object, error)) return false;
+    object.bake_role = role;
+    object.label = static_cast<uint32_t>(scene.objects.size() + 1);
+    scene.objects.push_back(std::move(object));
     return true;
 }
 

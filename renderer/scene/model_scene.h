@@ -15,4 +15,9 @@ namespace vosh::render {
 bool scene_from_model(const std::string& path, const ShaderDeclaration& decl, Scene& out,
                       std::string& error);
 
+// Appends the model file's meshes to a scene scene_from_model made, as one
+// more object with bake role `role`, named after its file and shaded by the
+// scene's own occlusion instance. Errors as for scene_from_model.
+bool append_model(const std::string& path, BakeRole role, Scene& scene, std::string& error);
+
 }  // namespace vosh::render

@@ -142,6 +142,11 @@ TEST(BakeCommand, OutputNamedAfterTheObject) {
     EXPECT_TRUE(file_exists(dir + "/slab_ao.png"));
     EXPECT_EQ(run_in(dir, with({"bake", "rock.obj", "--set", "bent_normals=on"})), 0);
     EXPECT_TRUE(file_exists(dir + "/rock_bent.exr"));
+    // From a high-poly: the shader's map and the normal map, one file each.
+    write_text(dir + "/sculpt.obj", plane_obj(0, 1));
+    EXPECT_EQ(run_in(dir, with({"bake", "rock.obj", "--from", "sculpt.obj", "--miss-mask", "miss.png"})), 0);
+    for (const char* file : {"rock_ao.png", "rock_normal.png", "miss.png"})
+        EXPECT_TRUE(file_exists(dir + "/" + file)) << file;
 }
 
 struct BadBake {
@@ -199,7 +204,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "flat.obj: object \"flat\": no UV triangle covers a texel of the 64x32 texture: all 2 "
                 "triangles are degenerate (no area in UV)"},
         BadBake{"UvsBeyondWrapping", {"DIR/far.obj"}, "all 2 triangles are unusable (UVs not finite, beyond"},
-        BadBake{"UvsTooThin", {"DIR/thin.obj", "--size", "8"}, "8x8 texture: all 2 triangles are too thin"}),
+        BadBake{"UvsTooThin", {"DIR/thin.obj", "--size", "8"}, "8x8 texture: all 2 triangles are too thin"},
+        BadBake{"CageWithoutFrom", {"DIR/plane.obj", "--cage", "DIR/plane.obj"},
+                "--cage: applies to a bake from a high-poly model (--from)"},
+        BadBake{"NormalMapWithoutFrom", {"DIR/plane.obj", "--maps", "normal"}, "--maps: applies to a bake from"},
+        BadBake{"FrontNotFinite", {"DIR/plane.obj", "--from", "DIR/bare.obj", "--front", "nan"},
+                "--front nan: expected a finite distance"},
+        BadBake{"BackNegative", {"DIR/plane.obj", "--from", "DIR/bare.obj", "--back", "-1"}, "--back -1: must lie in [0,"},
+        BadBake{"SeveralMapsOneFile", {"DIR/plane.obj", "--from", "DIR/bare.obj"}, "2 maps needs {map} in the name"},
+        BadBake{"UnknownMap", {"DIR/plane.obj", "--from", "DIR/bare.obj", "--maps", "ao,height"}, "--maps ao,height"},
+        BadBake{"FromNamesNoObject", {"DIR/scene.json", "--object", "plane", "--from", "lamp"},
+                "--from lamp: no object of the scene has that name"},
+        BadBake{"LowPolyIsItsSource", {"DIR/scene.json", "--object", "plane", "--from", "plane", "--maps", "ao"},
+                "\"plane\" is the low-poly baked and one of its sources"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

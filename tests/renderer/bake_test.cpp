@@ -305,5 +305,154 @@ TEST(BakeThreads, TheTextureDependsOnTheSeedNotTheThreadCount) {
     EXPECT_FALSE(one.image.rgba == reseeded.image.rgba);
 }
 
+// Projected bakes: `low` of `doc` baked from the objects named `sources`
+// (and the cage named `cage`, if any).
+struct Projected {
+    BakedMaps maps;
+    BakeStats stats;
+    std::string refusal;  // prepare_projection's, when it refuses
+};
+
+Projected project_in_process(const json& doc, const std::string& dir, const std::string& low,
+                             const std::vector<std::string>& sources, BakeSettings settings,
+                             const std::string& cage = "") {
+    Projected out;
+    Scene scene;
+    std::string error;
+    bool found = parse_scene(doc, "test scene", dir, test_declaration(), scene, error) &&
+                 find_object(scene, low, settings.object, error) &&
+                 (cage.empty() || find_object(scene, cage, settings.reach.cage, error));
+    for (const std::string& name : sources) {
+        uint32_t i = 0;
+        found = found && find_object(scene, name, i, error);
+        if (found) scene.objects[i].bake_role = BakeRole::source;
+    }
+    if (!found) {
+        ADD_FAILURE() << error;
+        return out;
+    }
+    if (!prepare_projection(scene, test_declaration(), settings, out.refusal)) return out;
+    settings.module_path = VOSH_MODULE_PATH;
+    if (!bake_maps(scene, test_declaration(), settings, out.maps, out.stats, error)) ADD_FAILURE() << error;
+    EXPECT_EQ(out.stats.leaked_blocks, 0u);
+    return out;
+}
+
+json mesh_object(const std::string& name, const std::string& file, const std::string& material) {
+    return {{"shape", "mesh"}, {"file", file}, {"material", material}, {"name", name}};
+}
+
+// The low-poly floor under a source floor lifted by `lift`, a disk above:
+// the projected occlusion is the disk's view factor from the source floor,
+// and the normal map is the source's normal in the low-poly's tangent space.
+TEST(BakeProjected, DiskOverLiftedSourceFloorGivesTheViewFactor) {
+    const std::string dir = scratch_dir();
+    const double lift = 0.03, radius = 1.0, height = 0.8, ax = 0.9, az = -0.6;
+    write_text(dir + "/low.obj", quads_obj({floor_quad}));
+    write_text(dir + "/high.obj", quads_obj({{{-3, lift, -3}, {0, 0, 6}, {6, 0, 0}, 0, 0, 1, 1}}));
+    json doc = base_scene({{"type", "vosh_occlusion"}, {"params", fraction_params(256)}});
+    doc["objects"] = {mesh_object("low", "low.obj", "floor"), mesh_object("high", "high.obj", "floor"),
+                      {{"shape", "disk"}, {"center", {ax, lift + height, az}}, {"normal", {0, -1, 0}},
+                       {"radius", radius}, {"material", "grey"}}};
+    BakeSettings settings;
+    const int n = 48;
+    settings.width = settings.height = n;
+    settings.threads = 2;
+    settings.maps = {BakeMap::ao, BakeMap::normal};
+    const Projected baked = project_in_process(doc, dir, "low", {"high"}, settings);
+    ASSERT_EQ(baked.maps.maps.size(), 2u);
+    EXPECT_EQ(baked.stats.missed_texels, 0u);
+    double mean_abs = 0, max_abs = 0, peak = 0;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            double x, z;
+            floor_point(n, i, j, x, z);
+            const double exact = disk_view_factor(std::hypot(x - ax, z - az), radius, height);
+            const double got = texel(baked.maps.maps[0], i, j)[0];
+            mean_abs += std::fabs(got - exact);
+            max_abs = std::fmax(max_abs, std::fabs(got - exact));
+            peak = std::fmax(peak, exact);
+            EXPECT_GT(texel(baked.maps.maps[1], i, j)[2], 0.9999f) << i << "," << j;
+        }
+    EXPECT_GT(peak, 0.5);
+    EXPECT_LT(mean_abs / (n * n), 0.006);
+    EXPECT_LT(max_abs, 0.04);
+}
+
+// Constant-coloured sources at heights over the low-poly floor (y = 0),
+// searched 0.1 out and in: the hit nearest the surface wins, from either
+// side; nothing within reach is a miss, counted and left at the background.
+struct HitRuleCase {
+    const char* name;
+    double red_y, green_y;  // heights of the two source floors
+    int want;               // 0 red, 1 green, -1 missed
+};
+
+TEST(BakeProjected, NearestHitToTheLowSurfaceWins) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/low.obj", quads_obj({floor_quad}));
+    const HitRuleCase cases[] = {{"behind beats farther in front", -0.01, 0.05, 0},
+                                 {"in front beats farther behind", -0.05, 0.01, 1},
+                                 {"nothing within reach", -0.2, 0.3, -1}};
+    for (const HitRuleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_text(dir + "/red.obj", quads_obj({{{-3, c.red_y, -3}, {0, 0, 6}, {6, 0, 0}, 0, 0, 1, 1}}));
+        write_text(dir + "/green.obj", quads_obj({{{-3, c.green_y, -3}, {0, 0, 6}, {6, 0, 0}, 0, 0, 1, 1}}));
+        json doc = {{"shaders", {{"red", {{"type", "constant"}, {"params", {{"color", {1, 0, 0}}}}}},
+                                 {"green", {{"type", "constant"}, {"params", {{"color", {0, 1, 0}}}}}}}},
+                    {"materials", {{"red", {{"shader", "red"}}}, {"green", {{"shader", "green"}}}}},
+                    {"objects", {mesh_object("low", "low.obj", "red"), mesh_object("red", "red.obj", "red"),
+                                 mesh_object("green", "green.obj", "green")}}};
+        BakeSettings settings;
+        settings.width = settings.height = 8;
+        settings.reach.front = settings.reach.back = 0.1;
+        settings.background = {0.25f, 0.25f, 0.25f, 0};
+        const Projected baked = project_in_process(doc, dir, "low", {"red", "green"}, settings);
+        ASSERT_EQ(baked.maps.maps.size(), 1u);
+        EXPECT_EQ(baked.stats.missed_texels, c.want < 0 ? 64u : 0u);
+        const float* t = texel(baked.maps.maps[0], 3, 5);
+        if (c.want < 0) {
+            EXPECT_EQ(t[0], 0.25f);
+            EXPECT_EQ(baked.maps.missed[5 * 8 + 3], 1);
+        } else {
+            EXPECT_EQ(t[c.want], 1.0f);
+            EXPECT_EQ(t[1 - c.want], 0.0f);
+        }
+    }
+}
+
+// The low-poly floor 0.05 above the source and a cage 0.5 above: were
+// either traced, the source would read as fully occluded.
+TEST(BakeProjected, LowPolyAndCageNeverOcclude) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/low.obj", quads_obj({{{-3, 0.05, -3}, {0, 0, 6}, {6, 0, 0}, 0, 0, 1, 1}}));
+    write_text(dir + "/cage.obj", quads_obj({{{-3, 0.5, -3}, {0, 0, 6}, {6, 0, 0}, 0, 0, 1, 1}}));
+    write_text(dir + "/high.obj", quads_obj({floor_quad}));
+    json doc = base_scene({{"type", "vosh_occlusion"}, {"params", fraction_params(64)}});
+    doc["objects"] = {mesh_object("low", "low.obj", "floor"), mesh_object("cage", "cage.obj", "floor"),
+                      mesh_object("high", "high.obj", "floor")};
+    BakeSettings settings;
+    settings.width = settings.height = 8;
+    settings.reach.back = 0.1;
+    const Projected baked = project_in_process(doc, dir, "low", {"high"}, settings, "cage");
+    ASSERT_EQ(baked.maps.maps.size(), 1u);
+    EXPECT_EQ(baked.stats.missed_texels, 0u);
+    for (int k = 0; k < 64; ++k) EXPECT_EQ(baked.maps.maps[0].rgba[4 * k], 0.0f) << k;
+}
+
+TEST(BakeProjected, CageOfOtherTopologyIsRefusedNamingBothCounts) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/low.obj", quads_obj({floor_quad}));
+    write_text(dir + "/cage.obj", quads_obj({floor_quad, {{9, 0, 0}, {1, 0, 0}, {0, 0, -1}, 0, 0, 1, 1}}));
+    json doc = base_scene({{"type", "vosh_occlusion"}, {"params", fraction_params(4)}});
+    doc["objects"] = {mesh_object("low", "low.obj", "floor"), mesh_object("cage", "cage.obj", "floor"),
+                      mesh_object("high", "low.obj", "floor")};
+    const Projected baked = project_in_process(doc, dir, "low", {"high"}, BakeSettings{}, "cage");
+    EXPECT_NE(baked.refusal.find("\"cage\" has 8 vertices and 4 triangles, the low-poly \"low\" 4 and 2"),
+              std::string::npos)
+        << baked.refusal;
+    EXPECT_TRUE(baked.maps.maps.empty());
+}
+
 }  // namespace
 }  // namespace vosh::render::test
