@@ -19,6 +19,18 @@ std::vector<unsigned char> record(std::initializer_list<int32_t> fields) {
     return w.bytes;
 }
 
+// A bake's record: object, UV set, width, height, samples, seed, space,
+// then `projection`: projected, map count, maps, cage, first pass material,
+// front and back (as four words of zero bits).
+std::vector<unsigned char> bake_record(std::initializer_list<int32_t> fields,
+                                       std::initializer_list<int32_t> projection = {0, 1, 0, 0, 0, -1, 0}) {
+    ByteWriter w;
+    for (const int32_t f : fields) put(w, f);
+    for (const int32_t f : projection) put(w, f);
+    for (int k = 0; k < 4; ++k) put(w, int32_t{0});
+    return w.bytes;
+}
+
 std::vector<unsigned char> cut(std::vector<unsigned char> bytes) {
     bytes.pop_back();
     return bytes;
@@ -49,12 +61,14 @@ TEST(JobRecord, WorkersTakeOnlyRecordsThatArriveWholeAndFitTheScene) {
         {"render, no samples", read_render_job, record({0, 0, w, h, 0, 0}), 0},
         {"render, region past the image", read_render_job, record({0, 0, w + 1, h, 1, 0}), 0},
         {"render, cut short", read_render_job, cut(record({0, 0, w, h, 1, 0})), 0},
-        {"bake, 64 x 40", read_bake_job, record({c, 0, 64, 40, 2, 0, 0}), 12},
-        {"bake, no such object", read_bake_job, record({99, 0, 64, 64, 1, 0, 0}), 0},
-        {"bake, a UV set it lacks", read_bake_job, record({c, 3, 64, 64, 1, 0, 0}), 0},
-        {"bake, too wide", read_bake_job, record({c, 0, max_bake_size + 1, 64, 1, 0, 0}), 0},
-        {"bake, no samples", read_bake_job, record({c, 0, 64, 64, 0, 0, 0}), 0},
-        {"bake, cut short", read_bake_job, cut(record({c, 0, 64, 64, 1, 0, 0})), 0},
+        {"bake, 64 x 40", read_bake_job, bake_record({c, 0, 64, 40, 2, 0, 0}), 12},
+        {"bake, no such object", read_bake_job, bake_record({99, 0, 64, 64, 1, 0, 0}), 0},
+        {"bake, a UV set it lacks", read_bake_job, bake_record({c, 3, 64, 64, 1, 0, 0}), 0},
+        {"bake, too wide", read_bake_job, bake_record({c, 0, max_bake_size + 1, 64, 1, 0, 0}), 0},
+        {"bake, no samples", read_bake_job, bake_record({c, 0, 64, 64, 0, 0, 0}), 0},
+        {"bake, projected with no source", read_bake_job, bake_record({c, 0, 64, 64, 1, 0, 0}, {1, 1, 0, 0, 0, -1, 0}),
+         0},
+        {"bake, cut short", read_bake_job, cut(bake_record({c, 0, 64, 64, 1, 0, 0})), 0},
     };
     for (const RecordCase& k : cases) {
         ByteReader r = reader_of(k.bytes);
