@@ -189,10 +189,11 @@ def bake_emission(obj, vector_socket, size):
 def check_normal_maps(out_dir, tool, size=256):
     """Our tangent-space encoding read back by Blender's Normal Map node
     (the standard's consumer). A low-poly monkey's bumped shading normals
-    are baked in object space (as emission: this Blender's NORMAL bake
-    gives zero normals in the background); the tool expresses each texel in
-    our frame (and two other ways); Blender decodes each map at the same
-    texels, and the angle to the normal it started from is printed."""
+    are baked in object space (as emission); the tool expresses each texel
+    in our frame (and two other ways); each is compared with Blender's own
+    tangent-space normal bake of the same normals, then Blender decodes each
+    map at the same texels and the angle to the normal it started from is
+    printed."""
     fresh()
     bpy.ops.mesh.primitive_monkey_add()
     obj = bpy.context.active_object
@@ -241,6 +242,23 @@ def check_normal_maps(out_dir, tool, size=256):
     links.new(source.outputs["Color"], normal_map.inputs["Color"])
     names = ("ours (inverse of interpolated t, b, n)", "orthonormalised frame, dot products",
              "inverse with unit t and n")
+    covered = [any(ours[9 * t:9 * t + 3]) and any(object_map[4 * t:4 * t + 3]) for t in range(size * size)]
+
+    # Blender's own tangent-space bake of the same normals (through a BSDF).
+    diffuse = nodes.new("ShaderNodeBsdfDiffuse")
+    links.new(bump.outputs["Normal"], diffuse.inputs["Normal"])
+    links.new(diffuse.outputs[0], nodes["Material Output"].inputs["Surface"])
+    image = bpy.data.images.new("tangent bake", size, size, alpha=True, float_buffer=True)
+    image.colorspace_settings.name = "Non-Color"
+    image.generated_color = (0, 0, 0, 0)
+    nodes["bake target"].image = image
+    nodes.active = nodes["bake target"]
+    bpy.ops.object.bake(type="NORMAL", normal_space="TANGENT", margin=0, use_clear=False)
+    baked = image.pixels[:]
+    links.new(emission.outputs[0], nodes["Material Output"].inputs["Surface"])
+    for k, name in enumerate(names):
+        report("Blender's tangent bake vs " + name, covered, size, lambda t: angle(
+            [2 * x - 1 for x in baked[4 * t:4 * t + 3]], ours[9 * t + 3 * k:9 * t + 3 * k + 3]))
     for k, name in enumerate(names):
         image = bpy.data.images.new(name, size, size, alpha=True, float_buffer=True)
         image.colorspace_settings.name = "Non-Color"
@@ -252,28 +270,33 @@ def check_normal_maps(out_dir, tool, size=256):
         image.pixels[:] = pixels
         source.image = image
         decoded = bake_emission(obj, normal_map.outputs["Normal"], size)
-        angles, inner = [], []
-        covered = [any(ours[9 * t:9 * t + 3]) and any(object_map[4 * t:4 * t + 3]) for t in range(size * size)]
-        for texel in range(size * size):
-            if not covered[texel]:
-                continue
-            a = angle([2 * x - 1 for x in decoded[4 * texel:4 * texel + 3]],
-                      [2 * x - 1 for x in object_map[4 * texel:4 * texel + 3]])
-            if a is None:
-                continue
-            angles.append(a)
-            x, y = texel % size, texel // size
-            if all(covered[(y + j) * size + x + i] for i in (-1, 0, 1) for j in (-1, 0, 1)
-                   if 0 <= x + i < size and 0 <= y + j < size):
-                inner.append(a)
-        # A texel Blender's bake sees from behind comes back reversed (its
-        # shading flips such normals): counted apart.
-        for which, a in (("all texels", angles), ("away from island borders", inner)):
-            kept = sorted(x for x in a if x < 179)
-            print("read back by Blender, %-40s %-25s texels %6d  reversed %3d  mean %.4f deg  "
-                  "99th percentile %.4f deg  largest %.4f deg  over 1 deg %d"
-                  % (name, which, len(kept), len(a) - len(kept), sum(kept) / len(kept),
-                     kept[int(0.99 * (len(kept) - 1))], kept[-1], sum(1 for x in kept if x > 1)))
+        report("read back by Blender, " + name, covered, size, lambda t: angle(
+            [2 * x - 1 for x in decoded[4 * t:4 * t + 3]], [2 * x - 1 for x in object_map[4 * t:4 * t + 3]]))
+
+
+def report(name, covered, size, angle_at):
+    """Mean, 99th percentile and largest angle over the covered texels and
+    over those away from island borders (all eight neighbours covered). A
+    texel Blender's shading sees from behind comes back reversed (it flips
+    such normals): counted apart."""
+    angles, inner = [], []
+    for texel in range(size * size):
+        if not covered[texel]:
+            continue
+        a = angle_at(texel)
+        if a is None:
+            continue
+        angles.append(a)
+        x, y = texel % size, texel // size
+        if all(covered[(y + j) * size + x + i] for i in (-1, 0, 1) for j in (-1, 0, 1)
+               if 0 <= x + i < size and 0 <= y + j < size):
+            inner.append(a)
+    for which, a in (("all texels", angles), ("away from island borders", inner)):
+        kept = sorted(x for x in a if x < 179)
+        print("%-62s %-25s texels %6d  reversed %3d  mean %.4f deg  99th percentile %.4f deg  "
+              "largest %.4f deg  over 1 deg %d"
+              % (name, which, len(kept), len(a) - len(kept), sum(kept) / len(kept),
+                 kept[int(0.99 * (len(kept) - 1))], kept[-1], sum(1 for x in kept if x > 1)))
 
 
 def main():
