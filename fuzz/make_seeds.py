@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpora in fuzz/corpus/: one input per shading mode for the
-entry fuzzer, and a few ordinary values per function for the math fuzzer.
-The byte layouts follow the readers in the two fuzzers."""
+entry fuzzer, a few ordinary values per function for the math fuzzer and a
+few UV layouts for the texel coverage fuzzer. The byte layouts follow the
+readers in those fuzzers."""
 import json
 import os
 import struct
@@ -77,6 +78,27 @@ def entry_input(block, *, light=False, pairs=8, hits=(1.0, 5.0, 20.0), material=
     return out
 
 
+def grid(value):  # a coordinate on the texel coverage fuzzer's 1/64 grid
+    return struct.pack('<Bh', 2, round(value * 64))
+
+
+def special(index):  # an entry of its table of hostile values
+    return struct.pack('<BB', 3, index)
+
+
+def near_previous(steps):  # the previous vertex's coordinate, moved steps * 1e-13
+    return struct.pack('<Bb', 4, steps)
+
+
+def layout_input(size, tile, padding, vertices, triangles):
+    out = bytes([size - 1, size - 1, tile - 1, padding, len(vertices) - 1])
+    for u, v in vertices:
+        out += u + v
+    for t in triangles:
+        out += bytes(t)
+    return out
+
+
 def write(kind, name, data):
     folder = os.path.join(HERE, 'corpus', kind)
     os.makedirs(folder, exist_ok=True)
@@ -104,6 +126,20 @@ def main():
     write('shading_math', 'cone', bytes([2]) + struct.pack('<4f2dd2f', 0, 0, 1, 0.5, 0.75, 0.25,
                                                             5.0, 1.0, 10.0))
     write('shading_math', 'count', bytes([3]) + struct.pack('<B3i2fd', 1, 8, 4, 16, 10, 20, 12.5))
+
+    quad = [(grid(0.25), grid(0.25)), (grid(0.75), grid(0.25)), (grid(0.75), grid(0.75)),
+            (grid(0.25), grid(0.75))]
+    write('texel_coverage', 'quad', layout_input(16, 4, 3, quad, [(0, 1, 2), (0, 2, 3)]))
+    wrapped = [(grid(-0.125), grid(0.5)), (grid(0.125), grid(0.5)), (grid(0.125), grid(3.75)),
+               (grid(-2.5), grid(-7.25))]
+    write('texel_coverage', 'wrapped', layout_input(16, 16, 2, wrapped, [(0, 1, 2), (1, 2, 3)]))
+    # NaN, a UV past a million periods, a denormal, and an index past the UVs.
+    hostile = [(special(0), grid(0.5)), (special(18), grid(0.5)), (special(11), special(13)),
+               (grid(0.5), grid(0.5))]
+    write('texel_coverage', 'hostile', layout_input(8, 3, 5, hostile, [(0, 1, 3), (1, 2, 3), (2, 3, 4)]))
+    sliver = [(grid(0.0), grid(0.3)), (grid(1.0), grid(0.3)), (near_previous(3), near_previous(-2)),
+              (grid(0.1), grid(0.9))]
+    write('texel_coverage', 'sliver', layout_input(12, 5, 4, sliver, [(0, 1, 2), (0, 3, 1), (3, 0, 2)]))
 
 
 if __name__ == '__main__':

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs each fuzzer for a bounded time (default
-# 60 s each) from its seed corpus. Any crash, sanitizer report, leak,
+# 60 s each) from its seed corpus: every corpus in fuzz/corpus/ names one,
+# or only those named after the time (run-fuzzers.sh 60 texel_coverage). Any crash, sanitizer report, leak,
 # timeout or failed check fails the script; the input that caused it is
 # kept under build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+only=("${@:2}")
 # Seconds one input may take. A longer limit suits a machine busy with other
 # work, where a fuzzer at low priority can stall for seconds between inputs.
 timeout="${VOSH_FUZZ_TIMEOUT:-10}"
@@ -18,6 +20,7 @@ mkdir -p "$findings"
 status=0
 for corpus in fuzz/corpus/*/; do
     name="$(basename "$corpus")"
+    if (( ${#only[@]} )) && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
     fuzzer="build-fuzz/fuzz/${name}_fuzzer"
     if [[ ! -x "$fuzzer" ]]; then
         echo "FAIL: corpus $corpus has no fuzzer $fuzzer (not built by the fuzz preset?)"
