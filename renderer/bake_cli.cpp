@@ -88,7 +88,9 @@ bool parse_distance(const std::string& option, const std::string& text, double& 
         return false;
     }
     if (v < 0 || v > max_scene_coordinate) {
-        error = option + " " + text + ": must lie in [0, " + std::to_string(max_scene_coordinate) + "]";
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", max_scene_coordinate);
+        error = option + " " + text + ": must lie in [0, " + limit + "]";
         return false;
     }
     out = v;
