@@ -15,7 +15,9 @@ positions are checked against Blender's). Prints per mesh the largest and
 mean angle between the tangents, also with Blender's tangent first made
 orthogonal to the corner normal (where a triangle has no UV area and no
 neighbour to borrow from, Blender gives +x as it is, ours is +x in the
-normal's plane), and how many signs agree.
+normal's plane), and how many signs agree. Then checks how a vector is
+expressed in the frame against Blender's tangent-space normal bake and its
+Normal Map node (check_normal_maps).
 """
 import array
 import math
