@@ -429,8 +429,9 @@ int profile_render(const char* triangles, const char* resolution, const char* th
     std::string error;
     if (!generate_scene(recipe, declaration(), scene, made, error)) fail(error);
     const RenderOutcome r = render(scene, std::atoi(threads));
-    std::printf("%zu triangles, %llu probe rays, %.3f s, %.3f M rays/s\n", made,
-                static_cast<unsigned long long>(r.probe_rays), r.seconds, r.probe_rays / r.seconds / 1e6);
+    std::printf("%zu triangles, %llu probe rays, %.3f s, %.3f M rays/s, %.1f CPU ns per ray\n", made,
+                static_cast<unsigned long long>(r.probe_rays), r.seconds, r.probe_rays / r.seconds / 1e6,
+                r.cpu_seconds * 1e9 / static_cast<double>(r.probe_rays));
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "host/abi_types.h"
 #include "occlusion/normalise.h"
 #include "shader/occlusion_instance.h"
+#include "shading_math/scaled_sincos.h"
 #include "shading_math/tone_shaping.h"
 
 namespace vosh {
@@ -28,8 +29,9 @@ inline Vector cone_direction(const Vector& scaled_axis, float spread_fraction, d
     const float z = static_cast<float>(2.0 * u - 1.0);
     const float z_squared = z * z;
     const float r = static_cast<float>(std::sqrt(static_cast<double>(1.0f - z_squared)));
-    Vector unit{static_cast<float>(std::cos(static_cast<double>(phi)) * r),
-                static_cast<float>(std::sin(static_cast<double>(phi)) * r), z};
+    // float(cos(phi) * r) and float(sin(phi) * r), the library's bits.
+    Vector unit{0.0f, 0.0f, z};
+    scaled_cos_sin(phi, r, unit.x, unit.y);
     // A unit vector already; this only removes rounding.
     normalise(unit, SumOrder::x_first);
     return Vector{scaled_axis.x + spread_fraction * unit.x,

@@ -2,9 +2,11 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "occlusion/normalise.h"
 #include "occlusion/sample_math.h"
+#include "shading_math/scaled_sincos.h"
 
 namespace vosh {
 namespace {
@@ -177,6 +179,47 @@ TEST(ShapeOcclusion, NeutralSettingsKeepTheValue) {
         shape_occlusion(shaped, instance);
         EXPECT_FLOAT_EQ(shaped, value);
     }
+}
+
+// The short sine and cosine must give the library expression's bits for
+// every phi and r, inside its range and outside. (Every float phi of the
+// range: bench/sincos_exhaustive.cpp.)
+TEST(ScaledCosSin, SameBitsAsTheLibraryExpression) {
+    const auto same_bits = [](float phi, float r) {
+        float x, y;
+        scaled_cos_sin(phi, r, x, y);
+        const float xl = static_cast<float>(std::cos(static_cast<double>(phi)) * r);
+        const float yl = static_cast<float>(std::sin(static_cast<double>(phi)) * r);
+        return std::memcmp(&x, &xl, sizeof x) == 0 && std::memcmp(&y, &yl, sizeof y) == 0;
+    };
+    const float odd[][2] = {{-0.5f, 0.5f}, {7.0f, 0.5f},    {1e30f, 1.0f},       {NAN, 0.5f},
+                            {1.0f, NAN},   {1.0f, 2.0f},    {1.0f, -0.0f},       {0.0f, 1.0f},
+                            {6.2831855f, 1.0f}, {1.5707964f, 0.75f}, {4.712389f, 1e-3f}};
+    for (const auto& c : odd) EXPECT_TRUE(same_bits(c[0], c[1])) << c[0] << " " << c[1];
+    uint32_t h = 12345, differing = 0;
+    for (int i = 0; i < 1 << 20; ++i) {
+        h = h * 1664525u + 1013904223u;
+        const float phi = static_cast<float>((h >> 8) * (6.283185307179586 / 16777216.0));
+        h = h * 1664525u + 1013904223u;
+        differing += !same_bits(phi, static_cast<float>(h >> 8) * (1.0f / 16777216.0f));
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+// The guard: products within 64 double ulps of a point halfway between two
+// floats go to the library, all others round alike whichever side they lie.
+TEST(ScaledCosSin, GuardCatchesProductsNearAHalfwayPoint) {
+    const double halfway = (1.0 + static_cast<double>(std::nextafter(1.0f, 2.0f))) / 2;
+    const auto ulps_from = [](double x, int n) {
+        for (; n > 0; --n) x = std::nextafter(x, INFINITY);
+        for (; n < 0; ++n) x = std::nextafter(x, -INFINITY);
+        return x;
+    };
+    const struct { double p; bool near; } cases[] = {
+        {halfway, true},           {ulps_from(halfway, 64), true}, {ulps_from(halfway, -64), true},
+        {ulps_from(halfway, 65), false}, {ulps_from(halfway, -65), false}, {-halfway, true},
+        {1.0, false},              {ulps_from(1.0, -3), false},   {0.0, false}, {0.3, false}};
+    for (const auto& c : cases) EXPECT_EQ(sincos_detail::near_float_halfway(c.p), c.near) << c.p;
 }
 
 }  // namespace
