@@ -159,22 +159,40 @@ TEST_F(Distributed, RenderWithFilesOnlyRankZeroSeesMatchesOneProcess) {
     }
 }
 
+// A bake of the crate itself, and one of its game mesh from the crate
+// (projected, three maps): the same files from three ranks as from one.
 TEST_F(Distributed, BakeMatchesOneProcess) {
     const std::string dir = scratch_dir();
-    write_text(dir + "/crate.obj", read_file(source_dir + "/scenes/meshes/crate.obj"));
-    const Args bake = {"bake", "crate.obj", "--size", "96x64", "--spp", "2", "--padding", "4",
-                       "--set", "samples=24"};
-    Args one_args = bake, three_args = bake;
-    for (const std::string& a : Args{"--threads", "2", "-o", "one.png"}) one_args.push_back(a);
-    for (const std::string& a : Args{"--threads", "1", "-o", "three.png"}) three_args.push_back(a);
-    const Outcome one = run(alone(one_args), dir);
-    ASSERT_EQ(one.status, 0) << one.err;
-    const Outcome three = run(mpirun(3, three_args), dir);
-    ASSERT_EQ(three.status, 0) << three.err;
-    EXPECT_EQ(read_file(dir + "/three.png"), read_file(dir + "/one.png"));
-    const std::vector<int> tiles = tiles_per_rank(three.out);
-    ASSERT_EQ(tiles.size(), 3u) << three.out;
-    EXPECT_EQ(tiles[0] + tiles[1] + tiles[2], 6 * 4) << three.out;
+    for (const char* mesh : {"crate.obj", "crate_low.obj"})
+        write_text(dir + "/" + mesh, read_file(source_dir + "/scenes/meshes/" + mesh));
+    struct BakeCase {
+        Args args;
+        std::string output;              // after "one" or "three"
+        std::vector<std::string> files;  // the files it makes, after "one" or "three"
+    };
+    const Args common = {"--size", "96x64", "--spp", "2", "--padding", "4", "--set", "samples=24"};
+    const BakeCase cases[] = {{{"bake", "crate.obj"}, ".png", {".png"}},
+                              {{"bake", "crate_low.obj", "--from", "crate.obj", "--back", "0.15", "--maps",
+                                "ao,bent,normal"},
+                               "_{map}.png",
+                               {"_ao.png", "_bent.png", "_normal.png"}}};
+    for (const BakeCase& c : cases) {
+        Args one_args = c.args, three_args = c.args;
+        for (const std::string& a : common) one_args.push_back(a), three_args.push_back(a);
+        for (const std::string& a : Args{"--threads", "2", "-o", "one" + c.output}) one_args.push_back(a);
+        for (const std::string& a : Args{"--threads", "1", "-o", "three" + c.output}) three_args.push_back(a);
+        const Outcome one = run(alone(one_args), dir);
+        ASSERT_EQ(one.status, 0) << one.err;
+        const Outcome three = run(mpirun(3, three_args), dir);
+        ASSERT_EQ(three.status, 0) << three.err;
+        for (const std::string& file : c.files) {
+            ASSERT_FALSE(read_file(dir + "/one" + file).empty()) << file;
+            EXPECT_EQ(read_file(dir + "/three" + file), read_file(dir + "/one" + file)) << file;
+        }
+        const std::vector<int> tiles = tiles_per_rank(three.out);
+        ASSERT_EQ(tiles.size(), 3u) << three.out;
+        EXPECT_EQ(tiles[0] + tiles[1] + tiles[2], 6 * 4) << three.out;
+    }
 }
 
 // The module warns once per instance when told to use a light the scene
