@@ -63,9 +63,12 @@ in_blender bench_bake_project_blender.py pair "$low" "$high" "$levels" "$detail"
 # Blender's tangents in the file (glTF), which leaves the projection alone
 # to explain a normal-map difference.
 vosh_low=$low
+# VOSH_BAKE_NORMAL_SPACE=object: both bake object-space normal maps, which
+# leaves the tangent frames out of the comparison.
+space=${VOSH_BAKE_NORMAL_SPACE:-tangent}
 [[ ${VOSH_BAKE_FILE_TANGENTS:-0} == 1 ]] && vosh_low=${low%.obj}.glb
 vosh=("$build/vosh-render" bake "$vosh_low" --from "$high" --front "$front" --back "$back"
-      --size "$size" --spp "$points" --threads 2 --set "samples=$per_point"
+      --size "$size" --spp "$points" --threads 2 --set "samples=$per_point" --space "$space"
       --set "near_distance=$distance" --set "far_distance=$distance")
 now() { date +%s.%N; }
 run_vosh() {  # maps, padding, output; prints the summary's bake seconds
@@ -74,12 +77,12 @@ run_vosh() {  # maps, padding, output; prints the summary's bake seconds
 }
 run_blender() {  # margin, ao output, normal output; prints both bake calls' seconds
   in_blender bench_bake_project_blender.py bake "$low" "$high" "$size" "$1" "$rays" "$points" \
-    "$distance" "$front" "$back" "$2" "$3" | sed -n 's/^\(ao\|normal\)_seconds //p' | paste -sd ' '
+    "$distance" "$front" "$back" "$2" "$3" 0 "${space^^}" | sed -n 's/^\(ao\|normal\)_seconds //p' | paste -sd ' '
 }
 
 echo "load before the run: $(uptime)"
 echo "$size x $size, padding $padding, occlusion $rays rays per texel within $distance," \
-  "normal $points samples per texel, front $front, back $back, 2 threads"
+  "$space-space normal $points samples per texel, front $front, back $back, 2 threads"
 : >"$out/times"
 for ((r = 1; r <= reps; ++r)); do
   for who in $( ((r % 2)) && echo "vosh blender" || echo "blender vosh"); do

@@ -5,7 +5,7 @@ run inside Blender:
         pair LOW.obj HIGH.obj LEVELS STRENGTH
     blender -b --factory-startup --python scripts/bench_bake_project_blender.py -- \\
         bake LOW.obj HIGH.obj SIZE MARGIN AO_SAMPLES NORMAL_SAMPLES DISTANCE \\
-             FRONT BACK AO.exr NORMAL.exr [SEED]
+             FRONT BACK AO.exr NORMAL.exr [SEED [SPACE]]
 
 `pair` makes the two meshes: the low-poly is Blender's monkey, smart-UV
 unwrapped and triangulated, shaded smooth; the high-poly is the same
@@ -27,7 +27,8 @@ inwards along the low normal, and takes the first hit within its maximum
 ray distance of that start: extrusion FRONT and distance FRONT + BACK search
 the same segment as vosh-render's --front FRONT --back BACK. It prints
 "ao_seconds S" and "normal_seconds S" for the two bake calls alone. An
-output named "-" is not baked; SEED (default 0) is Cycles' seed.
+output named "-" is not baked; SEED (default 0) is Cycles' seed; SPACE
+(default TANGENT) may be OBJECT, the mesh file's own coordinates.
 """
 import sys
 import time
@@ -128,7 +129,7 @@ def save(image, path):
 
 
 def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance, front, back,
-         ao_out, normal_out, seed):
+         ao_out, normal_out, seed, space):
     bpy.ops.wm.read_factory_settings(use_empty=True)
     bpy.ops.wm.obj_import(filepath=high_path)
     high = bpy.context.selected_objects[0]
@@ -150,7 +151,7 @@ def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance
     for name, samples, out, extra in (
             ("ao", ao_samples, ao_out, {}),
             ("normal", normal_samples, normal_out,
-             dict(normal_space="TANGENT", normal_r="POS_X", normal_g="POS_Y", normal_b="POS_Z"))):
+             dict(normal_space=space, normal_r="POS_X", normal_g="POS_Y", normal_b="POS_Z"))):
         if out == "-":
             continue
         image = target_image(low, name, size)
@@ -171,4 +172,4 @@ if args[0] == "pair":
 elif args[0] == "bake":
     bake(args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]),
          float(args[7]), float(args[8]), float(args[9]), args[10], args[11],
-         int(args[12]) if len(args) > 12 else 0)
+         int(args[12]) if len(args) > 12 else 0, args[13] if len(args) > 13 else "TANGENT")
