@@ -135,7 +135,8 @@ def main(argv):
             print("normal_%s_mean_difference %+.4f" % (name, (n_ours - n_theirs)[..., k][inner].mean()))
         if args.images:
             # Angle between the two: 5 degrees is full white.
-            row = np.concatenate([n_ours * 0.5 + 0.5, blender_normal[..., :3],
+            row = np.concatenate([(n_ours * 0.5 + 0.5) * (vosh_normal[..., 3:] > 0),
+                                  blender_normal[..., :3] * (blender_normal[..., 3:] > 0),
                                   difference_panel(angle / 5, ours, theirs)], axis=1)
             write_png(args.images + "_normal.png", shrink(row))
 
