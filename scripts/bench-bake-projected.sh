@@ -24,7 +24,9 @@
 #   cage extrusion is the front, its maximum ray distance (measured from the
 #   pushed-out start) front + back. The rules differ where a ray meets the
 #   high surface more than once: Blender takes the first hit from the front,
-#   vosh-render the hit nearest the low surface.
+#   vosh-render the hit nearest the low surface. The figures come once over
+#   all texels compared and once without those (and their neighbours) whose
+#   centre's ray meets the high-poly twice ("_one_layer").
 # vosh-render is timed as a whole process and by the bake time of its
 # summary line (both maps in one pass); Blender by its two bake calls alone.
 set -euo pipefail
@@ -32,7 +34,7 @@ cd "$(dirname "$0")/.."
 size=${VOSH_BAKE_SIZE:-512}
 padding=${VOSH_BAKE_PADDING:-16}
 distance=${VOSH_BAKE_DISTANCE:-0.5}
-front=${VOSH_BAKE_FRONT:-0.15}
+front=${VOSH_BAKE_FRONT:-0.1}
 back=${VOSH_BAKE_BACK:-$front}
 levels=${VOSH_BAKE_LEVELS:-3}
 detail=${VOSH_BAKE_DETAIL:-0.04}
@@ -101,6 +103,8 @@ echo "load after the run: $(uptime)"
 # high-poly for (the same rays make both maps).
 run_vosh normal 0 "$out/vosh_mask_{map}.exr" >/dev/null
 run_blender 0 - "$out/blender_mask.exr" >/dev/null
+in_blender bench_bake_project_blender.py layers "$low" "$high" "$size" "$front" "$back" \
+  "$out/layers.exr" | grep '^texels_with_two_layers '
 
 python3 - "$out/times" <<'EOF'
 import statistics, sys
@@ -131,7 +135,7 @@ show("ours process / blender's calls", [v / b for v, b in zip(vosh["process"], b
 EOF
 echo "maps at $size x $size, over texels both cover at least $border texels inside their borders:"
 in_blender bench_bake_project_compare.py --border "$border" ${images:+--images "$images"} \
-  --mask "$out/vosh_mask_normal.exr" "$out/blender_mask.exr" \
+  --layers "$out/layers.exr" --mask "$out/vosh_mask_normal.exr" "$out/blender_mask.exr" \
   --ao "$out/vosh_ao.exr" "$out/blender_ao.exr" \
   --normal "$out/vosh_normal.exr" "$out/blender_normal.exr" | grep -E '^(texels|ao|normal)_'
 

@@ -6,6 +6,8 @@ run inside Blender:
     blender -b --factory-startup --python scripts/bench_bake_project_blender.py -- \\
         bake LOW.obj HIGH.obj SIZE MARGIN AO_SAMPLES NORMAL_SAMPLES DISTANCE \\
              FRONT BACK AO.exr NORMAL.exr [SEED [SPACE]]
+    blender -b --factory-startup --python scripts/bench_bake_project_blender.py -- \\
+        layers LOW.obj HIGH.obj SIZE FRONT BACK OUT.exr
 
 `pair` makes the two meshes: the low-poly is Blender's monkey, smart-UV
 unwrapped and triangulated, shaded smooth; the high-poly is the same
@@ -26,7 +28,11 @@ projection ray from the low surface pushed out by its cage extrusion,
 inwards along the low normal, and takes the first hit within its maximum
 ray distance of that start: extrusion FRONT and distance FRONT + BACK search
 the same segment as vosh-render's --front FRONT --back BACK. It prints
-"ao_seconds S" and "normal_seconds S" for the two bake calls alone. An
+"ao_seconds S" and "normal_seconds S" for the two bake calls alone.
+
+`layers` writes an image whose alpha is 1 at the texels where the ray
+from the texel centre meets the high-poly twice or more within the
+searched segment (the two bakers pick different hits there). An
 output named "-" is not baked; SEED (default 0) is Cycles' seed; SPACE
 (default TANGENT) may be OBJECT, the mesh file's own coordinates.
 """
@@ -141,6 +147,10 @@ def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance
     scene.cycles.use_adaptive_sampling = False
     scene.cycles.use_denoising = False
     scene.cycles.seed = seed
+    # Samples spread evenly over the texel's square, as vosh-render's points
+    # are (the default filter reaches 1.5 texels wide, weighted).
+    scene.cycles.pixel_filter_type = "BOX"
+    scene.cycles.filter_width = 1.0
     scene.render.threads_mode = "FIXED"
     scene.render.threads = 2
     scene.world = bpy.data.worlds.new("open sky")
@@ -166,9 +176,63 @@ def bake(low_path, high_path, size, margin, ao_samples, normal_samples, distance
         save(image, out)
 
 
+def layers(low_path, high_path, size, front, back, out):
+    """Marks the texels whose centre's projection ray meets the high-poly
+    more than once within the searched segment: there Blender takes the
+    first hit from the front, vosh-render the one nearest the low surface."""
+    import numpy as np
+    from mathutils import Vector
+    from mathutils.bvhtree import BVHTree
+    bpy.ops.wm.read_factory_settings(use_empty=True)
+    bpy.ops.wm.obj_import(filepath=high_path)
+    high = bpy.context.selected_objects[0].data
+    bpy.ops.wm.obj_import(filepath=low_path)
+    low = bpy.context.selected_objects[0].data
+    low.calc_normals_split()
+    tree = BVHTree.FromPolygons([v.co for v in high.vertices], [p.vertices[:] for p in high.polygons])
+    uv = np.array([d.uv[:] for d in low.uv_layers.active.data]) * size
+    mask = np.zeros((size, size, 4), dtype=np.float32)
+    for poly in low.polygons:
+        loops = list(poly.loop_indices)
+        p = uv[loops]
+        lo = np.maximum(np.floor(p.min(0)).astype(int), 0)
+        hi = np.minimum(np.ceil(p.max(0)).astype(int), size)
+        d, e = p[1] - p[0], p[2] - p[0]
+        den = d[0] * e[1] - d[1] * e[0]
+        if den == 0:
+            continue
+        for y in range(lo[1], hi[1]):
+            for x in range(lo[0], hi[0]):
+                r = np.array([x + 0.5, y + 0.5]) - p[0]
+                u = (r[0] * e[1] - r[1] * e[0]) / den
+                v = (d[0] * r[1] - d[1] * r[0]) / den
+                if u < 0 or v < 0 or u + v > 1:
+                    continue
+                w = (1 - u - v, u, v)
+                point = sum((low.vertices[low.loops[l].vertex_index].co * k for l, k in zip(loops, w)), Vector())
+                normal = sum((low.loops[l].normal * k for l, k in zip(loops, w)), Vector()).normalized()
+                start, travelled, hits = point + normal * front, 0.0, 0
+                while hits < 2:
+                    hit = tree.ray_cast(start - normal * (travelled + 1e-5), -normal,
+                                        front + back - travelled)
+                    if hit[0] is None:
+                        break
+                    travelled += 1e-5 + hit[3]
+                    hits += travelled <= front + back
+                if hits > 1:
+                    mask[y, x] = 1
+    image = bpy.data.images.new("layers", size, size, alpha=True, float_buffer=True)
+    image.colorspace_settings.name = "Non-Color"
+    image.pixels.foreach_set(mask.ravel())
+    save(image, out)
+    print("texels_with_two_layers %d" % int(mask[..., 3].sum()))
+
+
 args = sys.argv[sys.argv.index("--") + 1:]
 if args[0] == "pair":
     pair(args[1], args[2], int(args[3]), float(args[4]))
+elif args[0] == "layers":
+    layers(args[1], args[2], int(args[3]), float(args[4]), float(args[5]), args[6])
 elif args[0] == "bake":
     bake(args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]),
          float(args[7]), float(args[8]), float(args[9]), args[10], args[11],

@@ -4,7 +4,8 @@ arithmetic is numpy's):
 
     blender -b --factory-startup --python scripts/bench_bake_project_compare.py -- \\
         --mask VOSH.exr BLENDER.exr [--ao VOSH.exr BLENDER.exr] \\
-        [--normal VOSH.exr BLENDER.exr] [--border N] [--images PREFIX]
+        [--normal VOSH.exr BLENDER.exr] [--border N] [--layers LAYERS.exr] \\
+        [--images PREFIX]
 
 The masks are unpadded bakes: a texel with alpha above 0 is one the bake
 covers and whose projection ray found the high-poly. Texels are compared
@@ -13,7 +14,9 @@ default 2), which leaves out island borders, where the two define coverage
 differently, and texels beside a missed ray. Blender's normal EXR holds
 n * 0.5 + 0.5, vosh-render's the raw components (told apart by negative
 values; stored values like Blender's are read so too); both are compared
-as unit vectors. Prints one "name value" line per figure; with --images,
+as unit vectors. With --layers (bench_bake_project_blender.py's), every
+figure comes once more without the texels within one texel of one whose
+ray meets the high-poly twice (names ending in _one_layer). Prints one "name value" line per figure; with --images,
 writes PREFIX_ao.png and PREFIX_normal.png: vosh-render, Blender and
 their difference side by side, at most 512 texels a side each.
 """
@@ -89,6 +92,7 @@ def main(argv):
     parser.add_argument("--ao", nargs=2)
     parser.add_argument("--normal", nargs=2)
     parser.add_argument("--border", type=int, default=2)
+    parser.add_argument("--layers")
     parser.add_argument("--images")
     args = parser.parse_args(argv)
     vosh_mask, blender_mask = map(load, args.mask)
@@ -101,6 +105,12 @@ def main(argv):
     print("texels_only_vosh %d" % (ours & ~theirs).sum())
     print("texels_only_blender %d" % (theirs & ~ours).sum())
     print("texels_compared %d" % inner.sum())
+    selections = [("", inner)]
+    if args.layers:
+        layered = load(args.layers)[..., 3] > 0
+        one_layer = inner & erode(~layered, 1)
+        print("texels_compared_one_layer %d" % one_layer.sum())
+        selections.append(("_one_layer", one_layer))
 
     def grey(v):
         return np.repeat(v[..., None], 3, axis=-1)
@@ -108,12 +118,13 @@ def main(argv):
     if args.ao:
         vosh_ao, blender_ao = map(load, args.ao)
         a, b = vosh_ao[..., 0], blender_ao[..., 0]
-        d = (a - b)[inner]
-        print("ao_vosh_mean %.4f" % a[inner].mean())
-        print("ao_blender_mean %.4f" % b[inner].mean())
-        print("ao_mean_difference %+.4f" % d.mean())
-        print("ao_mean_abs_difference %.4f" % np.abs(d).mean())
-        print("ao_abs_difference_p95 %.4f" % np.percentile(np.abs(d), 95))
+        for suffix, sel in selections:
+            d = (a - b)[sel]
+            print("ao_vosh_mean%s %.4f" % (suffix, a[sel].mean()))
+            print("ao_blender_mean%s %.4f" % (suffix, b[sel].mean()))
+            print("ao_mean_difference%s %+.4f" % (suffix, d.mean()))
+            print("ao_mean_abs_difference%s %.4f" % (suffix, np.abs(d).mean()))
+            print("ao_abs_difference_p95%s %.4f" % (suffix, np.percentile(np.abs(d), 95)))
         if args.images:
             # Signed difference: 0.1 is full black or white.
             row = np.concatenate([grey(a), grey(b), difference_panel(0.5 + 5 * (a - b), ours, theirs)],
@@ -127,12 +138,16 @@ def main(argv):
         n_ours = unit(vosh_normal[..., :3] if (raw < 0).any() else vosh_normal[..., :3] * 2 - 1)
         n_theirs = unit(blender_normal[..., :3] * 2 - 1)
         angle = np.degrees(np.arccos(np.clip((n_ours * n_theirs).sum(axis=-1), -1, 1)))
-        print("normal_mean_angle %.3f" % angle[inner].mean())
-        print("normal_angle_p95 %.3f" % np.percentile(angle[inner], 95))
-        print("normal_angle_max %.3f" % angle[inner].max())
+        for suffix, sel in selections:
+            print("normal_mean_angle%s %.3f" % (suffix, angle[sel].mean()))
+            print("normal_angle_median%s %.3f" % (suffix, np.median(angle[sel])))
+            print("normal_angle_p95%s %.3f" % (suffix, np.percentile(angle[sel], 95)))
+            print("normal_texels_over_5_degrees%s %d" % (suffix, (angle[sel] > 5).sum()))
+            print("normal_angle_max%s %.3f" % (suffix, angle[sel].max()))
+            for k, name in enumerate("xyz"):
+                print("normal_%s_mean_difference%s %+.4f"
+                      % (name, suffix, (n_ours - n_theirs)[..., k][sel].mean()))
         print("normal_mean_angle_all_both %.3f" % angle[both].mean())
-        for k, name in enumerate("xyz"):
-            print("normal_%s_mean_difference %+.4f" % (name, (n_ours - n_theirs)[..., k][inner].mean()))
         if args.images:
             # Angle between the two: 5 degrees is full white.
             row = np.concatenate([(n_ours * 0.5 + 0.5) * (vosh_normal[..., 3:] > 0),
