@@ -74,7 +74,7 @@ vosh=("$build/vosh-render" bake "$vosh_low" --from "$high" --front "$front" --ba
       --set "near_distance=$distance" --set "far_distance=$distance")
 now() { date +%s.%N; }
 run_vosh() {  # maps, padding, output; prints the summary's bake seconds
-  "${vosh[@]}" --maps "$1" --padding "$2" -o "$3" 2>&1 >/dev/null | tr '\r' '\n' |
+  "${vosh[@]}" --maps "$1" --padding "$2" -o "$3" 2>&1 | tr '\r' '\n' |
     sed -n 's/.* \([0-9.]*\) s, .*/\1/p' | tail -1
 }
 run_blender() {  # margin, ao output, normal output; prints both bake calls' seconds
