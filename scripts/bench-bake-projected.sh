@@ -101,7 +101,8 @@ echo "load after the run: $(uptime)"
 
 # Unpadded normal maps tell which texels each bake covers and found the
 # high-poly for (the same rays make both maps).
-run_vosh normal 0 "$out/vosh_mask_{map}.exr" >/dev/null
+"${vosh[@]}" --maps normal --padding 0 -o "$out/vosh_mask_{map}.exr" 2>&1 | tr '\r' '\n' |
+  sed -n 's/.*covered, \([0-9]*\) texels found no.*/vosh-render texels whose rays missed: \1/p'
 run_blender 0 - "$out/blender_mask.exr" >/dev/null
 in_blender bench_bake_project_blender.py layers "$low" "$high" "$size" "$front" "$back" \
   "$out/layers.exr" | grep '^texels_with_two_layers '
@@ -154,10 +155,12 @@ if ((converged_rays > 0)); then
       "$converged_rays" "$points" "$distance" "$front" "$back" "$out/blender_converged_$seed.exr" - \
       "$seed" | sed -n "s/^ao_seconds /blender bake call, seed $seed: /p"
   done
+  in_blender bench_bake_project_blender.py layers "$low" "$high" "$converged_size" "$front" "$back" \
+    "$out/layers_converged.exr" | grep '^texels_with_two_layers '
   echo "vosh-render against Blender:"
-  in_blender bench_bake_project_compare.py --border "$border" \
+  in_blender bench_bake_project_compare.py --border "$border" --layers "$out/layers_converged.exr" \
     --mask "$out/vosh_converged_ao.exr" "$out/blender_converged_0.exr" \
-    --ao "$out/vosh_converged_ao.exr" "$out/blender_converged_0.exr" | grep -E '^(texels_compared|ao)_'
+    --ao "$out/vosh_converged_ao.exr" "$out/blender_converged_0.exr" | grep -E '^(texels_compared|ao_)'
   echo "Blender seed 1 against Blender seed 0:"
   in_blender bench_bake_project_compare.py --border "$border" \
     --mask "$out/blender_converged_1.exr" "$out/blender_converged_0.exr" \
