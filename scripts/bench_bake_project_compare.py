@@ -18,7 +18,8 @@ as unit vectors. With --layers (bench_bake_project_blender.py's), every
 figure comes once more without the texels within one texel of one whose
 ray meets the high-poly twice (names ending in _one_layer). Prints one "name value" line per figure; with --images,
 writes PREFIX_ao.png and PREFIX_normal.png: vosh-render, Blender and
-their difference side by side, at most 512 texels a side each.
+their difference side by side, at most 256 pixels a side each (box
+filtered: the figures are the full maps').
 """
 import argparse
 import sys
@@ -65,7 +66,7 @@ def write_png(path, rgb):
     image.save()
 
 
-def shrink(rgb, limit=512):
+def shrink(rgb, limit=256):
     step = max(1, rgb.shape[0] // limit)
     if step == 1:
         return rgb
