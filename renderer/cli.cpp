@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -55,6 +56,18 @@ bool parse_region(const std::string& text, Region& r, std::string& error) {
     return true;
 }
 
+// A threshold as the command line gives it: a finite number in [0, max].
+bool parse_threshold(const std::string& text, double& value, std::string& error) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    if (!text.empty() && end == text.c_str() + text.size() && value >= 0 && value <= max_noise_threshold)
+        return true;
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", max_noise_threshold);
+    error = "--noise-threshold " + text + ": must be a number in [0, " + limit + "] (0: no adaptive sampling)";
+    return false;
+}
+
 // The default scene is found from the working directory, else in the source tree.
 std::string locate_default_scene() {
     if (std::ifstream(default_scene).good()) return default_scene;
@@ -73,9 +86,9 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
                  "named by the VOSH_MODULE environment variable; its declaration\n"
                  "(vosh_occlusion.decl.json) is read from the module's directory.",
                  "vosh-render"};
-    std::string scene_path, output = "occlusion.png", region_text;
+    std::string scene_path, output = "occlusion.png", region_text, threshold_text, sample_map_path;
     std::vector<std::string> assignments;
-    int spp = 0;
+    int spp = 0, min_spp = 0;
     int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool quiet = false;
@@ -85,6 +98,13 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
     app.add_option("--set", assignments,
                    "NAME=VALUE: set a parameter of every occlusion shader (repeatable)");
     app.add_option("--spp", spp, "camera samples per pixel (default: the scene's)");
+    app.add_option("--noise-threshold", threshold_text,
+                   "T: adaptive sampling, a pixel stops once its estimated error is under T (0: off; "
+                   "default: the scene's)");
+    app.add_option("--min-spp", min_spp,
+                   "camera samples every pixel takes before it may stop (default: a sixteenth of --spp, at least 4)");
+    app.add_option("--sample-map", sample_map_path,
+                   "FILE.png|.exr: also write the camera samples each pixel took (PNG: --spp is white)");
     app.add_option("--threads", threads, "render threads")->capture_default_str();
     app.add_option("--seed", seed, "sampler seed: another gives an independent render")->capture_default_str();
     app.add_option("--region", region_text, "X0,Y0,X1,Y1: render only these pixels (X1, Y1 exclusive)");
@@ -110,6 +130,15 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
     if (image_format_of(output) == ImageFormat::unknown)
         return complain(exit_bad_input, "-o " + output + ": the name must end in .png or .exr");
     RenderSettings settings;
+    if (app.count("--noise-threshold")) {
+        std::string error;
+        if (!parse_threshold(threshold_text, settings.noise_threshold, error)) return complain(exit_bad_input, error);
+    }
+    if (app.count("--min-spp") && (min_spp < 1 || min_spp > max_samples_per_pixel))
+        return complain(exit_bad_input, "--min-spp " + std::to_string(min_spp) + ": must lie in [1, " +
+                                            std::to_string(max_samples_per_pixel) + "]");
+    if (app.count("--sample-map") && image_format_of(sample_map_path) == ImageFormat::unknown)
+        return complain(exit_bad_input, "--sample-map " + sample_map_path + ": the name must end in .png or .exr");
     if (!region_text.empty()) {
         std::string error;
         if (!parse_region(region_text, settings.region, error)) return complain(exit_bad_input, error);
@@ -133,8 +162,14 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
         !check_region(settings.region, scene.camera.width_px, scene.camera.height_px, error))
         return complain(exit_bad_input, error);
 
+    const int most_samples = spp > 0 ? spp : scene.samples_per_pixel;
+    if (min_spp > most_samples)
+        return complain(exit_bad_input, "--min-spp " + std::to_string(min_spp) + ": must lie in [1, " +
+                                            std::to_string(most_samples) + "] (the render's samples per pixel)");
+
     settings.threads = threads;
     settings.samples_per_pixel = spp;
+    settings.min_samples = min_spp;
     settings.seed = static_cast<uint32_t>(seed);
     settings.progress = !quiet && isatty(STDERR_FILENO);
     settings.stop = &stop_signalled;
@@ -149,12 +184,20 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
     if (!write_image_atomic(image, output, error, &stop_signalled))
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
 
+    if (!sample_map_path.empty() &&
+        !write_image_atomic(sample_map(stats, image_format_of(sample_map_path) == ImageFormat::exr), sample_map_path,
+                            error, &stop_signalled, PngEncoding{false, 8}))
+        return stop_signalled.load() ? stopped() : complain(exit_failed, error);
+
     warn_bad_samples(stats);
     if (!quiet) {
-        char timing[800];
+        char timing[800], note[200] = "";
         std::snprintf(timing, sizeof timing, "%.3f s (%.3f s CPU)", stats.seconds, stats.cpu_seconds);
+        if (stats.noise_threshold > 0)
+            std::snprintf(note, sizeof note, " at most, %.2f on average (noise threshold %g, at least %d)",
+                          stats.mean_samples, stats.noise_threshold, stats.min_samples);
         std::printf("vosh-render: %s -> %s\n",
-                    describe_run(stats, stats.width, stats.height, stats.samples_per_pixel, timing).c_str(),
+                    describe_run(stats, stats.width, stats.height, stats.samples_per_pixel, timing, note).c_str(),
                     output.c_str());
     }
     return 0;

@@ -20,11 +20,12 @@ std::string describe_tiles_per_rank(const std::vector<uint64_t>& tiles) {
 
 }  // namespace
 
-std::string describe_run(const JobStats& stats, int width, int height, int samples, const std::string& timing) {
+std::string describe_run(const JobStats& stats, int width, int height, int samples, const std::string& timing,
+                         const std::string& samples_note) {
     char rate[512];
     std::snprintf(rate, sizeof rate, "%.2f M probe rays/s",
                   stats.seconds > 0 ? stats.probe_rays / stats.seconds / 1e6 : 0.0);
-    return std::to_string(width) + "x" + std::to_string(height) + ", " + std::to_string(samples) + " spp, " +
+    return std::to_string(width) + "x" + std::to_string(height) + ", " + std::to_string(samples) + " spp" + samples_note + ", " +
            describe_workers(stats.ranks, stats.threads) + ", " + timing + ", " + rate +
            describe_tiles_per_rank(stats.tiles_per_rank);
 }

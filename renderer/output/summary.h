@@ -11,7 +11,9 @@ namespace vosh::render {
 // "640x360, 16 spp, 4 threads, TIMING, 12.34 M probe rays/s"; "3 ranks, 6
 // threads" and ", tiles per rank 40/38/42" in a distributed job. Each
 // command words its own TIMING.
-std::string describe_run(const JobStats& stats, int width, int height, int samples, const std::string& timing);
+// `samples_note` follows "N spp" (an adaptive render's mean).
+std::string describe_run(const JobStats& stats, int width, int height, int samples, const std::string& timing,
+                         const std::string& samples_note = "");
 
 // The warning on standard error when any sample came back not finite.
 void warn_bad_samples(const JobStats& stats);

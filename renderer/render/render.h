@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "renderer/image/image_io.h"
 #include "renderer/scene/scene.h"
@@ -24,6 +25,11 @@ bool check_region(const Region& r, int width, int height, std::string& error);
 
 struct RenderSettings : JobRunSettings {
     int samples_per_pixel = 0;  // 0: the scene's
+    // Adaptive sampling: a pixel stops once its estimated error is under the
+    // threshold (renderer/render/noise_estimate.h); 0 samples every pixel
+    // samples_per_pixel times, negative takes the scene's.
+    double noise_threshold = -1;
+    int min_samples = 0;  // before any pixel may stop; 0: default_min_samples
     uint32_t seed = 0;  // another seed gives an independent render of the same scene
     bool has_region = false;
     Region region;
@@ -32,7 +38,20 @@ struct RenderSettings : JobRunSettings {
 struct RenderStats : JobStats {
     int width = 0, height = 0;  // of the image written
     int samples_per_pixel = 0;
+    double noise_threshold = 0;  // that the render used
+    int min_samples = 0;         // before any pixel could stop
+    double mean_samples = 0;     // camera samples a pixel took on average
+    std::vector<uint32_t> samples_taken;  // per pixel of the image, row by row
 };
+
+// Samples every pixel takes before it may stop, when not given: a sixteenth
+// of the most, so the quietest pixels can save up to 16 times, but at least
+// 4, since a variance from fewer samples is itself mostly noise.
+int default_min_samples(int samples_per_pixel);
+
+// The sample map: camera samples per pixel as grey, the most (samples_per_pixel)
+// white, for a PNG; the counts themselves for an EXR.
+Image sample_map(const RenderStats& stats, bool counts);
 
 // Renders `scene`; the image covers the region when one is set. False with
 // a one-line message when the module cannot be loaded or refuses the scene,

@@ -125,6 +125,7 @@ struct Scene {
     EnvironmentDesc environment;
     RenderOptions options{};
     int samples_per_pixel = 1;
+    double noise_threshold = 0;  // adaptive sampling's; 0: off
     std::vector<LightDesc> lights;
     std::vector<ShaderDesc> shaders;
     std::vector<MaterialDesc> materials;

@@ -9,6 +9,9 @@ namespace vosh::render {
 constexpr int max_resolution = 16384;
 constexpr long long max_pixels = 8192LL * 8192LL;
 constexpr int max_samples_per_pixel = 65536;
+// Adaptive sampling's threshold is an error in the image's units: one as
+// large as white says nothing.
+constexpr double max_noise_threshold = 1;
 // Every point of the scene lies within this distance of the origin along
 // each axis, so rays always start where the ray tracer accepts them.
 constexpr double max_scene_coordinate = 1e12;

@@ -39,7 +39,7 @@ bool parse_options(const json& doc, Scene& scene, std::string& error) {
     const std::string path = "/options";
     if (!expect_object(*it, path, error)) return false;
     const json& j = *it;
-    if (!only_keys(j, path, {"depth", "ray_tracing", "facing", "spp", "final_gather", "photons"},
+    if (!only_keys(j, path, {"depth", "ray_tracing", "facing", "spp", "noise_threshold", "final_gather", "photons"},
                    error))
         return false;
     long long depth = o.depth_setting, spp = scene.samples_per_pixel;
@@ -48,8 +48,12 @@ bool parse_options(const json& doc, Scene& scene, std::string& error) {
     if (!read_int(j, "depth", path, false, -1000000, 1000000, depth, error) ||
         !read_bool(j, "ray_tracing", path, false, ray_tracing, error) ||
         !read_string(j, "facing", path, false, facing, error) ||
-        !read_int(j, "spp", path, false, 1, max_samples_per_pixel, spp, error))
+        !read_int(j, "spp", path, false, 1, max_samples_per_pixel, spp, error) ||
+        !read_number(j, "noise_threshold", path, false, scene.noise_threshold, error))
         return false;
+    if (!(scene.noise_threshold >= 0 && scene.noise_threshold <= max_noise_threshold))
+        return fail(error, "/options/noise_threshold",
+                    "must lie in [0, " + show_number(max_noise_threshold) + "] (0: no adaptive sampling)");
     if (facing != "f" && facing != "b" && facing != "a")
         return fail(error, "/options/facing", "expected \"f\", \"b\" or \"a\", got \"" + facing + "\"");
     o.depth_setting = static_cast<int32_t>(depth);

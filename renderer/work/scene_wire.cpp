@@ -124,6 +124,7 @@ void scene_fields(Io& io, R& scene) {
     image_fields(io, scene.environment.image);
     io.value(scene.options);
     io.value(scene.samples_per_pixel);
+    io.value(scene.noise_threshold);
     list(io, scene.lights, [](Io& io, auto& l) { light_fields(io, l); });
     list(io, scene.shaders, [](Io& io, auto& s) { shader_fields(io, s); });
     list(io, scene.materials, [](Io& io, auto& m) { material_fields(io, m); });

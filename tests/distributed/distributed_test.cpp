@@ -195,6 +195,24 @@ TEST_F(Distributed, BakeMatchesOneProcess) {
     }
 }
 
+// Adaptive tiles look one pixel beyond themselves: the pixels, and where
+// each stopped, must not depend on which rank did the tile or its neighbour.
+TEST_F(Distributed, AdaptiveRenderAndSampleMapMatchOneProcess) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/scene.json", vosh::test::floor_and_sphere({72, 40, 3, 8, 16}).dump());
+    const auto args = [](const std::string& name) {
+        return Args{"scene.json", "--threads", "1", "--noise-threshold", "0.03",
+                    "-o", name + ".exr", "--sample-map", name + "-map.png"};
+    };
+    const Outcome one = run(alone(args("one")), dir);
+    ASSERT_EQ(one.status, 0) << one.err;
+    const Outcome two = run(mpirun(2, args("two")), dir);
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(read_file(dir + "/two.exr"), read_file(dir + "/one.exr"));
+    EXPECT_EQ(read_file(dir + "/two-map.png"), read_file(dir + "/one-map.png"));
+    EXPECT_NE(one.out.find("on average"), std::string::npos) << one.out;
+}
+
 // The module warns once per instance when told to use a light the scene
 // does not name: every rank's warning reaches rank 0's standard error, once,
 // with the rank.

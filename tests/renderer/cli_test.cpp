@@ -16,6 +16,10 @@ using nlohmann::json;
 
 json small_scene() { return vosh::test::floor_and_sphere(); }
 
+void add(std::vector<std::string>& args, std::initializer_list<const char*> more) {
+    args.insert(args.end(), more.begin(), more.end());
+}
+
 struct BadInput {
     const char* name;
     std::function<void(json&, std::vector<std::string>&, const std::string& dir)> spoil;
@@ -103,6 +107,18 @@ const BadInput bad_inputs[] = {
          args.push_back("0,0,17,12");
      },
      {"--region 0,0,17,12"}},
+    {"noise_threshold_not_a_number", [](json&, auto& args, const auto&) { add(args, {"--noise-threshold", "nan"}); },
+     {"--noise-threshold nan", "[0, 1]"}},
+    {"noise_threshold_negative", [](json&, auto& args, const auto&) { add(args, {"--noise-threshold", "-0.01"}); },
+     {"--noise-threshold -0.01"}},
+    {"noise_threshold_absurd", [](json&, auto& args, const auto&) { add(args, {"--noise-threshold", "1e9"}); },
+     {"--noise-threshold 1e9"}},
+    {"min_spp_above_spp", [](json&, auto& args, const auto&) { add(args, {"--spp", "8", "--min-spp", "9"}); },
+     {"--min-spp 9", "[1, 8]"}},
+    {"sample_map_format", [](json&, auto& args, const auto&) { add(args, {"--sample-map", "map.jpg"}); },
+     {"--sample-map map.jpg", ".png or .exr"}},
+    {"scene_noise_threshold_negative", [](json& s, auto&, const auto&) { s["options"]["noise_threshold"] = -1; },
+     {"/options/noise_threshold", "[0, 1]"}, true},
     {"unknown_output_format",
      [](json&, std::vector<std::string>& args, const std::string& dir) { args[2] = dir + "/out.jpg"; },
      {".png or .exr"}},
