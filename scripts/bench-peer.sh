@@ -19,7 +19,11 @@
 # MSE x pixel-loop CPU time (all threads; what other work on a shared machine
 # does not inflate, unlike wall time, which is printed too); the report
 # gives vosh-render / Cycles per split, median and [min..max] over the
-# repetitions. Output: $VOSH_PEER_OUT
+# repetitions. Both adaptive (VOSH_PEER_ADAPTIVE, "" to skip): at one split
+# each renderer renders at several noise thresholds (its own scale), with
+# the same most and least camera samples; the report matches them at equal
+# RMSE. VOSH_PEER_SPLITS="" runs only the references and the adaptive runs.
+# Output: $VOSH_PEER_OUT
 # (default build-bench/peer), with the images and peer-summary.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +33,13 @@ reps=${VOSH_PEER_REPETITIONS:-3}
 triangles=${VOSH_PEER_TRIANGLES:-280000}
 resolution=${VOSH_PEER_RESOLUTION:-640x360}
 # camera samples x directions: 16 to 1024 rays per pixel
-splits=${VOSH_PEER_SPLITS:-"4x4 16x4 4x16 1x64 16x16 256x1 1x256 16x64"}
+splits=${VOSH_PEER_SPLITS-"4x4 16x4 4x16 1x64 16x16 256x1 1x256 16x64"}
+# Adaptive: the split (most camera samples x directions), least camera
+# samples, then thresholds for vosh-render and for Cycles.
+adaptive_split=${VOSH_PEER_ADAPTIVE_SPLIT:-64x4}
+adaptive_min=${VOSH_PEER_ADAPTIVE_MIN:-4}
+vosh_thresholds=${VOSH_PEER_ADAPTIVE-"0.03 0.015 0.0075"}
+cycles_thresholds=${VOSH_PEER_CYCLES_ADAPTIVE-"0.04 0.02 0.01"}
 reference=64x16
 
 if ! command -v blender >/dev/null; then
@@ -53,18 +63,19 @@ if [[ ! -f $out/peer.ply || ! -f $out/peer.blend || "$(cat "$out/peer.stamp" 2>/
   echo "$stamp" >"$out/peer.stamp"
 fi
 
-vosh() {  # NAME SPLIT SEED: renders $out/vosh-NAME.exr, prints "VOSH NAME CPU_SECONDS WALL_SECONDS"
+vosh() {  # NAME SPLIT SEED [OPTION ...]: renders $out/vosh-NAME.exr, prints "VOSH NAME CPU_SECONDS WALL_SECONDS"
   local k=${2%x*} n=${2#*x}
   local line
   line=$("$build/vosh-render" "$out/peer.json" -o "$out/vosh-$1.exr" --spp "$k" --set "samples=$n" \
-           --seed "$3" --threads 2)
+           --seed "$3" --threads 2 "${@:4}")
+  [[ $line == *"on average"* ]] && echo "VOSH_MEAN_SPP $1 $(sed -E 's/.* at most, ([0-9.]+) on average.*/\1/' <<<"$line")"
   echo "VOSH $1 $(sed -E 's/.* ([0-9.]+) s \(([0-9.]+) s CPU\).*/\2 \1/' <<<"$line")"
 }
-cycles() {  # NAME:SPLIT:SEED ...
+cycles() {  # NAME:SPLIT:SEED[:THRESHOLD:MIN] ...
   local configs=()
   for c in "$@"; do
-    IFS=: read -r name split seed <<<"$c"
-    configs+=("cycles-$name:${split%x*}:${split#*x}:$seed")
+    IFS=: read -r name split seed adaptive <<<"$c"
+    configs+=("cycles-$name:${split%x*}:${split#*x}:$seed${adaptive:+:$adaptive}")
   done
   blender -b "$out/peer.blend" -t 2 --python scripts/peer/render_cycles.py -- "$out" "${configs[@]}" |
     grep '^CYCLES' | sed -E 's/^CYCLES cycles-/CYCLES /'
@@ -79,13 +90,21 @@ for rep in $(seq 1 "$reps"); do
   echo "LOAD repetition $rep: $(uptime)" >>"$log"
   configs=()
   for s in $splits; do configs+=("$s-r$rep:$s:$rep"); done
+  for t in $cycles_thresholds; do configs+=("adaptive$t-$adaptive_split-r$rep:$adaptive_split:$rep:$t:$adaptive_min"); done
+  vosh_runs() {
+    for s in $splits; do vosh "$s-r$rep" "$s" "$rep" >>"$log"; done
+    for t in $vosh_thresholds; do
+      vosh "adaptive$t-$adaptive_split-r$rep" "$adaptive_split" "$rep" --noise-threshold "$t" \
+        --min-spp "$adaptive_min" --sample-map "$out/vosh-adaptive$t-r$rep-map.png" >>"$log"
+    done
+  }
   # Alternate which renderer goes first, so drifting load hits both alike.
   if (( rep % 2 )); then
-    for s in $splits; do vosh "$s-r$rep" "$s" "$rep" >>"$log"; done
-    cycles "${configs[@]}" >>"$log"
+    vosh_runs
+    if (( ${#configs[@]} )); then cycles "${configs[@]}" >>"$log"; fi
   else
-    cycles "${configs[@]}" >>"$log"
-    for s in $splits; do vosh "$s-r$rep" "$s" "$rep" >>"$log"; done
+    if (( ${#configs[@]} )); then cycles "${configs[@]}" >>"$log"; fi
+    vosh_runs
   fi
 done
 echo "load after the run: $(uptime)"

@@ -4,7 +4,11 @@ Per split (camera samples x directions): each renderer's RMSE against its own
 converged reference, its pixel-loop CPU seconds (all threads), and the
 equal-noise time ratio vosh-render / Cycles = (MSE x CPU s) / (MSE x CPU s),
 also with wall seconds; each the median over the repetitions with
-[min..max], the ratios taken per repetition.
+[min..max], the ratios taken per repetition. Adaptive runs (names
+adaptiveT-SPLIT-rN): each renderer's RMSE and CPU seconds per threshold,
+and per vosh-render threshold the CPU time Cycles needs for the same RMSE,
+interpolated in log MSE against log CPU between its thresholds of the same
+repetition.
 """
 import collections
 import math
@@ -18,11 +22,53 @@ def spread(values, fmt):
     return f"{fmt(statistics.median(values))} [{fmt(min(values))}..{fmt(max(values))}]"
 
 
+def cpu_at(runs, target_mse):
+    """CPU seconds at `target_mse` on the line through the two runs (mse,
+    cpu) nearest to it in log MSE: interpolated between, extrapolated
+    beyond."""
+    runs = sorted(runs, key=lambda r: abs(math.log(r[0] / target_mse)))[:2]
+    if len(runs) < 2 or runs[0][0] == runs[1][0]:
+        return None
+    (m0, c0), (m1, c1) = runs
+    slope = (math.log(c1) - math.log(c0)) / (math.log(m1) - math.log(m0))
+    return math.exp(math.log(c0) + slope * (math.log(target_mse) - math.log(m0)))
+
+
+def report_adaptive(adaptive, times, mean_spp):
+    if not adaptive:
+        return
+    runs = collections.defaultdict(list)  # (who, threshold, split) -> [(rep, mse, cpu, mean spp)]
+    for (who, t, split, rep), m in adaptive.items():
+        name = f"adaptive{t}-{split}-r{rep}"
+        if (who, name) in times:
+            runs[(who, t, split)].append((rep, m, times[(who, name)][0], mean_spp.get(name)))
+    print("Both adaptive (most camera samples x directions; each threshold in its renderer's own scale):")
+    print()
+    print("| renderer | split | threshold | RMSE | CPU s | mean camera samples | vosh-render / Cycles CPU at equal RMSE |")
+    print("|---|---|---|---|---|---|---|")
+    for (who, t, split) in sorted(runs, key=lambda r: (r[0] != "VOSH", r[2], -float(r[1]))):
+        rows = runs[(who, t, split)]
+        ratios = []
+        for rep, m, cpu, _ in rows if who == "VOSH" else []:
+            cycles = [(cm, ccpu) for (cw, ct, cs), crows in runs.items() if cw == "CYCLES" and cs == split
+                      for (cr, cm, ccpu, _) in crows if cr == rep]
+            at = cpu_at(cycles, m)
+            if at:
+                ratios.append(cpu / at)
+        col = list(zip(*rows))
+        spp = [v for v in col[3] if v is not None]
+        print(f"| {'vosh-render' if who == 'VOSH' else 'Cycles'} | {split.replace('x', ' x ')} | {t} | "
+              f"{spread(col[1], lambda v: f'{math.sqrt(max(v, 0)):.4f}')} | {spread(col[2], lambda v: f'{v:.2f}')} | "
+              f"{spread(spp, lambda v: f'{v:.2f}') if spp else ''} | "
+              f"{spread(ratios, lambda v: f'{v:.2f}') if ratios else ''} |")
+    print()
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    times, mse = {}, {}
+    times, mse, mean_spp, adaptive = {}, {}, {}, {}
     overhead, loads = [], []
     for line in open(sys.argv[1]):
         parts = line.split()
@@ -30,6 +76,8 @@ def main():
             continue
         if parts[0] == "LOAD":
             loads.append(line.strip()[5:])
+        elif parts[0] == "VOSH_MEAN_SPP":
+            mean_spp[parts[1]] = float(parts[2])
         elif parts[0] == "CYCLES_OVERHEAD":
             overhead.append(float(parts[1]))
         elif parts[0] in ("VOSH", "CYCLES"):
@@ -45,6 +93,10 @@ def main():
         if who == "BETWEEN":
             # The mean vosh-render reference's own noise is already taken off.
             between.append(float(parts[2]))
+            continue
+        a = re.match(r"(vosh|cycles)-adaptive([0-9.]+)-(\d+x\d+)-r(\d+)$", name)
+        if a:
+            adaptive[(who, a.group(2), a.group(3), int(a.group(4)))] = float(parts[2])
             continue
         m = re.match(r"(vosh|cycles)-(\d+x\d+)-r(\d+)$", name)
         if m:
@@ -76,6 +128,7 @@ def main():
               f"{spread(col[2], secs)} | {spread(col[3], secs)} | {spread(col[4], lambda v: f'{v:.2f}')} | "
               f"{spread(col[5], lambda v: f'{v:.2f}')} |")
     print()
+    report_adaptive(adaptive, times, mean_spp)
     if overhead:
         print(f"Cycles' fixed cost per render (a 1 x 1 render, taken off each time): "
               f"{spread(overhead, lambda v: f'{v:.2f}')} CPU s.")
