@@ -3,6 +3,7 @@
 // short or out of the scene's bounds is refused before any session opens.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <initializer_list>
 
 #include "render_harness.h"
@@ -31,6 +32,18 @@ std::vector<unsigned char> bake_record(std::initializer_list<int32_t> fields,
     return w.bytes;
 }
 
+// A render record: area, samples per pixel, seed, then the adaptive fields
+// (threshold, least samples, the image's size, the tiles' side).
+std::vector<unsigned char> render_record(std::initializer_list<int32_t> fields, int32_t w, int32_t h,
+                                         double threshold = 0, int32_t tile = 16) {
+    std::vector<unsigned char> bytes = record(fields);
+    ByteWriter more;
+    put(more, threshold);
+    for (const int32_t f : {1, w, h, tile}) put(more, f);
+    bytes.insert(bytes.end(), more.bytes.begin(), more.bytes.end());
+    return bytes;
+}
+
 std::vector<unsigned char> cut(std::vector<unsigned char> bytes) {
     bytes.pop_back();
     return bytes;
@@ -53,14 +66,17 @@ TEST(JobRecord, WorkersTakeOnlyRecordsThatArriveWholeAndFitTheScene) {
     ASSERT_TRUE(find_object(scene, "crate", crate, error)) << error;
     const int32_t w = scene.camera.width_px, h = scene.camera.height_px, c = static_cast<int32_t>(crate);
     const size_t whole_image = static_cast<size_t>((w + 15) / 16) * static_cast<size_t>((h + 15) / 16);
-    // Render: x0, y0, x1, y1, samples per pixel, seed. Bake: object, UV set,
+    // Render: x0, y0, x1, y1, samples per pixel, seed, (adaptive). Bake: object, UV set,
     // width, height, samples, seed, space.
     const RecordCase cases[] = {
-        {"render, whole image", read_render_job, record({0, 0, w, h, 4, 7}), whole_image},
-        {"render, a region", read_render_job, record({16, 0, 48, 20, 1, 0}), 4},
-        {"render, no samples", read_render_job, record({0, 0, w, h, 0, 0}), 0},
-        {"render, region past the image", read_render_job, record({0, 0, w + 1, h, 1, 0}), 0},
-        {"render, cut short", read_render_job, cut(record({0, 0, w, h, 1, 0})), 0},
+        {"render, whole image", read_render_job, render_record({0, 0, w, h, 4, 7}, w, h), whole_image},
+        {"render, a region", read_render_job, render_record({16, 0, 48, 20, 1, 0}, w, h), 4},
+        {"render, adaptive", read_render_job, render_record({16, 0, 48, 20, 4, 0}, w, h, 0.01, 32), 1},
+        {"render, no samples", read_render_job, render_record({0, 0, w, h, 0, 0}, w, h), 0},
+        {"render, region past the image", read_render_job, render_record({0, 0, w + 1, h, 1, 0}, w, h), 0},
+        {"render, threshold not a number", read_render_job, render_record({0, 0, w, h, 4, 0}, w, h, NAN), 0},
+        {"render, another image's size", read_render_job, render_record({0, 0, w, h, 4, 0}, w + 1, h), 0},
+        {"render, cut short", read_render_job, cut(render_record({0, 0, w, h, 1, 0}, w, h)), 0},
         {"bake, 64 x 40", read_bake_job, bake_record({c, 0, 64, 40, 2, 0, 0}), 12},
         {"bake, no such object", read_bake_job, bake_record({99, 0, 64, 64, 1, 0, 0}), 0},
         {"bake, a UV set it lacks", read_bake_job, bake_record({c, 3, 64, 64, 1, 0, 0}), 0},
