@@ -40,7 +40,7 @@ adaptive_split=${VOSH_PEER_ADAPTIVE_SPLIT:-64x4}
 adaptive_min=${VOSH_PEER_ADAPTIVE_MIN:-4}
 vosh_thresholds=${VOSH_PEER_ADAPTIVE-"0.03 0.015 0.0075"}
 cycles_thresholds=${VOSH_PEER_CYCLES_ADAPTIVE-"0.04 0.02 0.01"}
-reference=64x16
+reference=${VOSH_PEER_REFERENCE:-64x16}
 
 if ! command -v blender >/dev/null; then
   apt-get update
