@@ -225,16 +225,20 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     PngEncoding encoding;
     encoding.srgb = false;
     encoding.depth = depth;
+    // Every map or none: a failure part way leaves no set of files that
+    // belong to different bakes.
+    std::vector<ImageFile> files;
     std::string written;
     for (size_t m = 0; m < maps.size(); ++m) {
-        const std::string file = project ? map_file(output, maps[m]) : output;
-        if (!write_image_atomic(baked_maps.maps[m], file, error, &stop_signalled, encoding))
-            return stop_signalled.load() ? stopped() : complain(exit_failed, error);
-        written += (m ? ", " : "") + file;
+        files.push_back({&baked_maps.maps[m], project ? map_file(output, maps[m]) : output, encoding});
+        written += (m ? ", " : "") + files.back().path;
     }
-    if (!miss_mask.empty() &&
-        !write_image_atomic(miss_mask_image(baked_maps.missed, stats.width, stats.height), miss_mask, error,
-                            &stop_signalled, encoding))
+    Image mask;
+    if (!miss_mask.empty()) {
+        mask = miss_mask_image(baked_maps.missed, stats.width, stats.height);
+        files.push_back({&mask, miss_mask, encoding});
+    }
+    if (!write_images_atomic(files, error, &stop_signalled))
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
     report_layout(stats);
     if (!quiet) {

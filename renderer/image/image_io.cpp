@@ -195,8 +195,13 @@ bool write_exr(const Image& img, const std::string& file, std::string& error) {
 
 }  // namespace
 
-bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
-                        const std::atomic<bool>* abandon, PngEncoding png) {
+namespace {
+
+// Writes `file.image` under a temporary name beside `file.path`; the name in
+// `temporary`. False, with nothing left behind, when it cannot be written.
+bool write_temporary(const ImageFile& file, std::string& temporary, std::string& error) {
+    const Image& img = *file.image;
+    const std::string& path = file.path;
     const ImageFormat format = image_format_of(path);
     if (format == ImageFormat::unknown) {
         error = path + ": unknown image format (use .png or .exr)";
@@ -207,12 +212,13 @@ bool write_image_atomic(const Image& img, const std::string& path, std::string& 
         error = path + ": image has no pixels or a pixel buffer of the wrong size";
         return false;
     }
-    const std::string temporary = temporary_name(path);
-    std::string reason;
+    const PngEncoding& png = file.png;
     if (png.depth != 8 && (png.depth != 16 || png.srgb)) {
         error = path + ": PNG depth " + std::to_string(png.depth) + " is not supported";
         return false;
     }
+    temporary = temporary_name(path);
+    std::string reason;
     bool written;
     if (format == ImageFormat::exr)
         written = write_exr(img, temporary, reason);
@@ -225,17 +231,43 @@ bool write_image_atomic(const Image& img, const std::string& path, std::string& 
         error = "cannot write " + path + ": " + reason;
         return false;
     }
-    if (abandon && abandon->load()) {
-        std::remove(temporary.c_str());
-        error = "not writing " + path + ": stopped";
-        return false;
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
     return true;
+}
+
+}  // namespace
+
+bool write_images_atomic(const std::vector<ImageFile>& files, std::string& error,
+                         const std::atomic<bool>* abandon) {
+    std::vector<std::string> temporaries;
+    const auto discard = [&temporaries] {
+        for (const std::string& t : temporaries) std::remove(t.c_str());
+    };
+    for (const ImageFile& file : files) {
+        std::string temporary;
+        if (!write_temporary(file, temporary, error)) {
+            discard();
+            return false;
+        }
+        temporaries.push_back(temporary);
+        if (abandon && abandon->load()) {
+            discard();
+            error = "not writing " + file.path + ": stopped";
+            return false;
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i)
+        if (std::rename(temporaries[i].c_str(), files[i].path.c_str()) != 0) {
+            error = "cannot write " + files[i].path + ": " + std::strerror(errno);
+            temporaries.erase(temporaries.begin(), temporaries.begin() + static_cast<long>(i));
+            discard();
+            return false;
+        }
+    return true;
+}
+
+bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
+                        const std::atomic<bool>* abandon, PngEncoding png) {
+    return write_images_atomic({{&img, path, png}}, error, abandon);
 }
 
 bool read_exr_rgba(const std::string& path, Image& out, std::string& error) {

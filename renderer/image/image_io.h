@@ -37,6 +37,19 @@ struct PngEncoding {
 bool write_image_atomic(const Image& img, const std::string& path, std::string& error,
                         const std::atomic<bool>* abandon = nullptr, PngEncoding png = {});
 
+// One file of a set written together.
+struct ImageFile {
+    const Image* image = nullptr;
+    std::string path;
+    PngEncoding png;
+};
+
+// Writes every file as write_image_atomic does, but renames none of them
+// over its path until all are complete: a failure or a stop leaves every
+// path as it was (short of a rename itself failing part way).
+bool write_images_atomic(const std::vector<ImageFile>& files, std::string& error,
+                         const std::atomic<bool>* abandon = nullptr);
+
 // Reads a PNG file of any bit depth and colour type into RGBA (grey
 // spread to r, g, b; alpha 1 when absent), each value as stored, scaled to
 // [0, 1]: no transfer curve is undone, since a PNG may hold colour or data.

@@ -147,6 +147,10 @@ TEST(BakeCommand, OutputNamedAfterTheObject) {
     EXPECT_EQ(run_in(dir, with({"bake", "rock.obj", "--from", "sculpt.obj", "--miss-mask", "miss.png"})), 0);
     for (const char* file : {"rock_ao.png", "rock_normal.png", "miss.png"})
         EXPECT_TRUE(file_exists(dir + "/" + file)) << file;
+    // A set of maps is written whole or not at all: the mask cannot be.
+    EXPECT_EQ(run_in(dir, with({"bake", "rock.obj", "--from", "sculpt.obj", "-o", "set_{map}.png",
+                                "--miss-mask", "no/such/dir/miss.png"})), 1);
+    EXPECT_FALSE(file_exists(dir + "/set_ao.png"));
 }
 
 struct BadBake {
