@@ -2,7 +2,9 @@
 // the pixel alone (not the tile, thread or region that renders it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "render_harness.h"
 #include "renderer/render/adaptive_tile.h"
@@ -22,42 +24,30 @@ Color synthetic(int x, int y, uint32_t s, bool, uint64_t& probes) {
     return {v, v, v, 1};
 }
 
-struct Sampled {
-    std::vector<float> rgba;
-    std::vector<uint32_t> samples;  // over the whole image
-};
-
-Sampled sample_in_tiles(int tile_side) {
+// Where each pixel stopped and its value, over the whole image.
+std::pair<std::vector<uint32_t>, std::vector<float>> sample_in_tiles(int tile_side) {
     const Tile image{0, 0, 8, 8};
-    const AdaptiveSampling a{0.01, 4, 64};
-    Sampled out{std::vector<float>(8 * 8 * 4), std::vector<uint32_t>(8 * 8)};
+    std::pair<std::vector<uint32_t>, std::vector<float>> out{std::vector<uint32_t>(64), std::vector<float>(64 * 4)};
     for (const Tile& t : split_into_tiles(image, tile_side)) {
         std::vector<float> rgba;
         std::vector<uint32_t> samples;
-        EXPECT_TRUE(sample_adaptive_tile(t, image, a, synthetic, {}, rgba, samples));
-        for (int y = t.y0; y < t.y1; ++y)
-            for (int x = t.x0; x < t.x1; ++x) {
-                const size_t from = static_cast<size_t>(y - t.y0) * (t.x1 - t.x0) + (x - t.x0), to = y * 8 + x;
-                out.samples[to] = samples[from];
-                for (int k = 0; k < 4; ++k) out.rgba[to * 4 + k] = rgba[from * 4 + k];
-            }
+        EXPECT_TRUE(sample_adaptive_tile(t, image, {0.01, 4, 64}, synthetic, {}, rgba, samples));
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const int w = t.x1 - t.x0, at = (t.y0 + static_cast<int>(i) / w) * 8 + t.x0 + static_cast<int>(i) % w;
+            out.first[at] = samples[i];
+            std::copy(&rgba[i * 4], &rgba[i * 4 + 4], &out.second[at * 4]);
+        }
     }
     return out;
 }
 
 TEST(AdaptiveTile, NeighboursOfANoisyPixelGoOnWhateverTheTileSplit) {
-    const Sampled whole = sample_in_tiles(8);
-    EXPECT_EQ(whole.samples[4 * 8 + 4], 64u);  // the noisy pixel
-    EXPECT_EQ(whole.samples[4 * 8 + 3], 64u);  // its own samples all agree
-    EXPECT_EQ(whole.samples[5 * 8 + 5], 64u);
-    EXPECT_EQ(whole.samples[4 * 8 + 2], 4u);   // two pixels away
-    EXPECT_EQ(whole.samples[0], 4u);
-    for (const int side : {1, 3, 4, 5}) {
-        SCOPED_TRACE(side);
-        const Sampled split = sample_in_tiles(side);
-        EXPECT_EQ(split.samples, whole.samples);
-        EXPECT_EQ(split.rgba, whole.rgba);
-    }
+    const auto whole = sample_in_tiles(8);
+    // The noisy pixel, a neighbour whose own samples all agree, one two pixels away.
+    EXPECT_EQ(whole.first[4 * 8 + 4], 64u);
+    EXPECT_EQ(whole.first[5 * 8 + 5], 64u);
+    EXPECT_EQ(whole.first[4 * 8 + 2], 4u);
+    for (const int side : {1, 3, 4, 5}) EXPECT_EQ(sample_in_tiles(side), whole) << side;
 }
 
 // A sphere resting on a wide floor seen from straight above; hits beyond 1
@@ -102,22 +92,16 @@ TEST(AdaptiveRender, ZeroOrAnUnreachableThresholdRendersAsFixedSampling) {
 
 TEST(AdaptiveRender, ThreadsAndRegionsGiveTheSamePixels) {
     const Image whole = render_in_process(sphere_on_floor(), adaptive_settings(0.02));
-    struct Variant {
-        int threads;
-        Region region;
-    };
-    for (const Variant& v : {Variant{2, {0, 0, 32, 32}}, Variant{1, {13, 5, 30, 27}}, Variant{2, {15, 17, 16, 18}}}) {
-        RenderSettings s = adaptive_settings(0.02, v.threads);
+    for (const auto& [threads, r] : {std::pair{2, Region{0, 0, 32, 32}}, {1, Region{13, 5, 30, 27}},
+                                      {2, Region{15, 17, 16, 18}}}) {
+        RenderSettings s = adaptive_settings(0.02, threads);
         s.has_region = true;
-        s.region = v.region;
+        s.region = r;
         const Image part = render_in_process(sphere_on_floor(), s);
-        ASSERT_EQ(part.width, v.region.x1 - v.region.x0);
-        for (int y = v.region.y0; y < v.region.y1; ++y)
-            for (int x = v.region.x0; x < v.region.x1; ++x)
-                for (int k = 0; k < 4; ++k)
-                    ASSERT_EQ(part.rgba[((y - v.region.y0) * part.width + (x - v.region.x0)) * 4 + k],
-                              whole.rgba[(y * 32 + x) * 4 + k])
-                        << x << "," << y << " threads " << v.threads;
+        for (int y = r.y0; y < r.y1; ++y)
+            EXPECT_TRUE(std::equal(&whole.rgba[(y * 32 + r.x0) * 4], &whole.rgba[(y * 32 + r.x1) * 4],
+                                   &part.rgba[(y - r.y0) * part.width * 4]))
+                << "row " << y << ", threads " << threads;
     }
 }
 
