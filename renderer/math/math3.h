@@ -28,8 +28,11 @@ inline Vec3 normalize(Vec3 a) {
     const double l = length(a);
     return l > 0 ? a * (1.0 / l) : a;
 }
+// std::fmax of magnitudes (a NaN loses to a number), inline: the library
+// call ran on every probe ray.
 inline double max_abs_component(Vec3 a) {
-    return std::fmax(std::fabs(a.x), std::fmax(std::fabs(a.y), std::fabs(a.z)));
+    const auto larger = [](double p, double q) { return q > p || p != p ? q : p; };
+    return larger(std::fabs(a.x), larger(std::fabs(a.y), std::fabs(a.z)));
 }
 inline bool is_finite(Vec3 a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
