@@ -53,8 +53,8 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     std::string input, object_name, output, size_text, background_text, space = "tangent",
                 normal_y = "up";
     std::vector<std::string> assignments, sources;
-    std::string cage_name, front_text, back_text, maps_text, miss_mask;
-    int padding = 16, spp = 4, uv_set = 0, depth = 8;
+    std::string cage_name, front_text, back_text, maps_text, miss_mask, threshold_text;
+    int padding = 16, spp = 4, uv_set = 0, depth = 8, min_spp = 0;
     int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool quiet = false;
@@ -65,6 +65,10 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     app.add_option("--size", size_text, "W or WxH texels (default 1024)");
     app.add_option("--padding", padding, "texels of gutter around every UV island")->capture_default_str();
     app.add_option("--spp", spp, "points per texel")->capture_default_str();
+    app.add_option("--noise-threshold", threshold_text,
+                   "T: adaptive sampling, a texel stops once its estimated error is under T (0: off)");
+    app.add_option("--min-spp", min_spp,
+                   "points every texel takes before it may stop (default: a sixteenth of --spp, at least 4)");
     app.add_option("--uv-set", uv_set, "UV set of the layout")->capture_default_str();
     app.add_option("--space", space, "bent normals: tangent, object or world")->capture_default_str();
     app.add_option("--normal-y", normal_y, "bent normals: green channel up or down")->capture_default_str();
@@ -102,6 +106,15 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     if (spp < 1 || spp > max_samples_per_pixel)
         return complain(exit_bad_input, "--spp " + std::to_string(spp) + ": must lie in [1, " +
                                             std::to_string(max_samples_per_pixel) + "]");
+    if (app.count("--noise-threshold") && !parse_threshold(threshold_text, settings.noise_threshold, error))
+        return complain(exit_bad_input, error);
+    if (app.count("--min-spp") && (min_spp < 1 || min_spp > max_samples_per_pixel))
+        return complain(exit_bad_input, "--min-spp " + std::to_string(min_spp) + ": must lie in [1, " +
+                                            std::to_string(max_samples_per_pixel) + "]");
+    if (min_spp > spp)
+        return complain(exit_bad_input, "--min-spp " + std::to_string(min_spp) + ": must lie in [1, " +
+                                            std::to_string(spp) + "] (the bake's points per texel)");
+    settings.min_samples = min_spp;
     if (uv_set < 0) return complain(exit_bad_input, "--uv-set " + std::to_string(uv_set) + ": must be 0 or more");
     if (threads < 1 || threads > max_threads)
         return complain(exit_bad_input, "--threads " + std::to_string(threads) + ": must lie in [1, " +
@@ -242,12 +255,15 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
     report_layout(stats);
     if (!quiet) {
-        char timing[400];
+        char timing[400], note[200] = "";
         std::snprintf(timing, sizeof timing, "%.2f s", stats.seconds);
+        if (stats.noise_threshold > 0)
+            std::snprintf(note, sizeof note, " at most, %.2f on average (noise threshold %g, at least %d)",
+                          stats.mean_samples, stats.noise_threshold, stats.min_samples);
         const std::string missed =
             project ? ", " + std::to_string(stats.missed_texels) + " texels found no high-poly surface" : "";
         std::printf("vosh-render: bake %s, %s, %llu texels covered%s -> %s\n", one_line(low_name).c_str(),
-                    describe_run(stats, stats.width, stats.height, stats.samples, timing).c_str(),
+                    describe_run(stats, stats.width, stats.height, stats.samples, timing, note).c_str(),
                     static_cast<unsigned long long>(stats.covered_texels), missed.c_str(), written.c_str());
     }
     return 0;

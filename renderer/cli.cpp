@@ -56,18 +56,6 @@ bool parse_region(const std::string& text, Region& r, std::string& error) {
     return true;
 }
 
-// A threshold as the command line gives it: a finite number in [0, max].
-bool parse_threshold(const std::string& text, double& value, std::string& error) {
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    if (!text.empty() && end == text.c_str() + text.size() && value >= 0 && value <= max_noise_threshold)
-        return true;
-    char limit[32];
-    std::snprintf(limit, sizeof limit, "%g", max_noise_threshold);
-    error = "--noise-threshold " + text + ": must be a number in [0, " + limit + "] (0: no adaptive sampling)";
-    return false;
-}
-
 // The default scene is found from the working directory, else in the source tree.
 std::string locate_default_scene() {
     if (std::ifstream(default_scene).good()) return default_scene;

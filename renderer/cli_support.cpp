@@ -5,6 +5,9 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+
+#include "renderer/scene/scene_limits.h"
 
 namespace vosh::render {
 
@@ -75,6 +78,17 @@ std::string lower_extension(const std::string& path) {
     std::string ext = path.substr(dot);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
+}
+
+bool parse_threshold(const std::string& text, double& value, std::string& error) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    if (!text.empty() && end == text.c_str() + text.size() && value >= 0 && value <= max_noise_threshold)
+        return true;
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", max_noise_threshold);
+    error = "--noise-threshold " + text + ": must be a number in [0, " + limit + "] (0: no adaptive sampling)";
+    return false;
 }
 
 }  // namespace vosh::render

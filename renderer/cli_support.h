@@ -27,6 +27,10 @@ int stopped();
 // The same status, silently (for the ranks that leave the telling to rank 0).
 int stop_status();
 
+// --noise-threshold, for renders and bakes alike: a finite number in [0,
+// max_noise_threshold].
+bool parse_threshold(const std::string& text, double& value, std::string& error);
+
 // Lower-case extension with its dot ("" when there is none).
 std::string lower_extension(const std::string& path);
 

@@ -8,6 +8,9 @@
 #include "renderer/bake/padding.h"
 #include "renderer/bake/tangent_frame.h"
 #include "renderer/bake/texel_layout.h"
+#include "renderer/render/adaptive_tile.h"
+#include "renderer/render/render.h"
+#include "renderer/scene/scene_limits.h"
 #include "renderer/work/tiles.h"
 
 namespace vosh::render {
@@ -39,6 +42,7 @@ void size_images(TexelImages& images, int maps, int width, int height) {
 
 struct TileCounts {
     std::atomic<uint64_t> covered{0}, overlapped{0};
+    std::atomic<uint64_t> points{0};  // taken by the covered texels
 };
 
 // The texels of one tile into `images`, which start at texel (x0, y0) of
@@ -49,7 +53,7 @@ bool bake_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, co
     const auto& placed = layout.tiles[static_cast<size_t>(tile.y0 / tile_size) * layout.tiles_x +
                                       tile.x0 / tile_size];
     const int width = images.maps[0].width;
-    uint64_t covered_here = 0, overlapped_here = 0;
+    uint64_t covered_here = 0, overlapped_here = 0, points_here = 0;
     for (int y = tile.y0; y < tile.y1; ++y)
         for (int x = tile.x0; x < tile.x1; ++x) {
             // One texel is the longest a stop waits for.
@@ -59,11 +63,13 @@ bool bake_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, co
             images.state[i] = !r.covered ? texel_uncovered : r.missed ? texel_missed : texel_covered;
             covered_here += r.covered;
             overlapped_here += r.overlapped;
+            points_here += r.points;
             for (size_t m = 0; m < images.maps.size(); ++m)
                 std::copy(r.rgba[m], r.rgba[m] + 4, &images.maps[m].rgba[i * 4]);
         }
     counts.covered += covered_here;
     counts.overlapped += overlapped_here;
+    counts.points += points_here;
     return true;
 }
 
@@ -98,7 +104,12 @@ struct BakeJob {
     uint32_t cage = no_object;
     uint32_t first_pass_material = 0;
     double front = 0, back = 0;
+    double noise_threshold = 0;  // 0: every texel takes every point
+    int32_t min_samples = 1;
+    uint32_t unused = 0;  // keeps the record free of padding bytes
 };
+
+AdaptiveSampling sampling_of(const BakeJob& job) { return {job.noise_threshold, job.min_samples, job.samples}; }
 
 // What a bake of `object` shades, over the frames, layout and source
 // geometry it needs.
@@ -127,6 +138,9 @@ bool plan_bake(const Scene& scene, const ShaderDeclaration& decl, const BakeJob&
     target.height = job.height;
     target.samples = job.samples;
     target.seed = job.seed;
+    target.noise_threshold = job.noise_threshold;
+    target.first_points = first_round(sampling_of(job));
+    target.round_points = static_cast<uint32_t>(job.min_samples);
     target.bent = !job.project && bakes_bent_normals(scene, decl, job.object);
     target.space = job.space;
     target.project = job.project != 0;
@@ -164,6 +178,7 @@ bool shade_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, c
     if (!bake_tile(thread, tile, stop, plan.target, plan.layout, tile.x0, tile.y0, texels, counts)) return false;
     ByteWriter w;
     put(w, counts.overlapped.load());
+    put(w, counts.points.load());
     for (const Image& m : texels.maps) {
         const auto* rgba = reinterpret_cast<const unsigned char*>(m.rgba.data());
         w.bytes.insert(w.bytes.end(), rgba, rgba + m.rgba.size() * sizeof(float));
@@ -178,10 +193,11 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, Texe
     const size_t row = static_cast<size_t>(tile.x1 - tile.x0);
     const size_t n = row * static_cast<size_t>(tile.y1 - tile.y0);
     const size_t maps = images.maps.size(), width = static_cast<size_t>(images.maps[0].width);
-    if (result.size() != sizeof(uint64_t) + n * (maps * 4 * sizeof(float) + 1)) return false;
+    if (result.size() != 2 * sizeof(uint64_t) + n * (maps * 4 * sizeof(float) + 1)) return false;
     ByteReader r = reader_of(result);
-    uint64_t overlapped = 0;
+    uint64_t overlapped = 0, points = 0;
     get(r, overlapped);
+    get(r, points);
     const unsigned char* state = r.at + maps * n * 4 * sizeof(float);
     uint64_t covered_here = 0;
     for (int y = tile.y0; y < tile.y1; ++y) {
@@ -198,6 +214,7 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, Texe
     }
     counts.covered += covered_here;
     counts.overlapped += overlapped;
+    counts.points += points;
     return true;
 }
 
@@ -245,6 +262,9 @@ BakeJob job_of(const BakeSettings& settings) {
     job.samples = settings.samples;
     job.seed = settings.seed;
     job.space = settings.space;
+    job.noise_threshold = settings.noise_threshold;
+    job.min_samples = settings.min_samples > 0 ? std::min(settings.min_samples, settings.samples)
+                                               : default_min_samples(settings.samples);
     if (!settings.project) return job;
     job.project = 1;
     job.map_count = static_cast<int32_t>(std::min<size_t>(settings.maps.size(), max_bake_maps));
@@ -299,8 +319,11 @@ bool bake_maps(const Scene& scene, const ShaderDeclaration& decl, const BakeSett
     stats.width = settings.width;
     stats.height = settings.height;
     stats.samples = settings.samples;
+    stats.noise_threshold = job.noise_threshold;
+    stats.min_samples = job.noise_threshold > 0 ? static_cast<int>(first_round(sampling_of(job))) : job.samples;
     stats.bent = plan->target.bent;
     stats.covered_texels = counts.covered.load();
+    stats.mean_samples = stats.covered_texels ? static_cast<double>(counts.points.load()) / stats.covered_texels : 0;
     stats.overlapped_texels = counts.overlapped.load();
     stats.wrapped_triangles = plan->layout.wrapped_triangles;
     stats.unusable_triangles = plan->layout.unusable_triangles;
@@ -323,7 +346,9 @@ bool read_bake_job(ByteReader& settings, const Scene& scene, const ShaderDeclara
     get(settings, job);
     std::string error;
     if (!settings.ok || job.width < 1 || job.height < 1 || job.width > max_bake_size ||
-        job.height > max_bake_size || job.samples < 1 || job.object >= scene.objects.size() ||
+        job.height > max_bake_size || job.samples < 1 ||
+        !(job.noise_threshold >= 0 && job.noise_threshold <= max_noise_threshold) || job.min_samples < 1 ||
+        job.min_samples > job.samples || job.object >= scene.objects.size() ||
         !check_bake_target(scene, job.object, job.uv_set, error) || !projection_arrived_whole(job, scene))
         return false;
     const auto plan = std::make_shared<BakePlan>();

@@ -24,6 +24,10 @@ struct BakeSettings : JobRunSettings {
     int width = 1024, height = 1024;
     int padding = 16;  // texels of gutter around every island
     int samples = 4;   // points per texel
+    // Adaptive sampling, per texel as a render's per pixel: a texel stops
+    // once its estimated error is under the threshold; 0 takes every point.
+    double noise_threshold = 0;
+    int min_samples = 0;  // before any texel may stop; 0: default_min_samples
     uint32_t seed = 0;  // another seed gives an independent bake
     Color background{0, 0, 0, 0};
     // Bent normals: the space, and how the vectors are stored.
@@ -42,6 +46,9 @@ struct BakeSettings : JobRunSettings {
 struct BakeStats : JobStats {
     int width = 0, height = 0;
     int samples = 0;
+    double noise_threshold = 0;  // that the bake used
+    int min_samples = 0;         // before any texel could stop
+    double mean_samples = 0;     // points a covered texel took on average
     bool bent = false;
     uint64_t covered_texels = 0;
     uint64_t overlapped_texels = 0;

@@ -4,6 +4,7 @@
 
 #include "renderer/host/shading.h"
 #include "renderer/host/tags.h"
+#include "renderer/render/noise_estimate.h"
 #include "renderer/trace/sampler.h"
 
 namespace vosh::render {
@@ -48,6 +49,17 @@ Color shade_at(ThreadContext& thread, const SurfaceHit& hit, size_t material) {
     return c;
 }
 
+// Whether a texel whose shaded values are tallied in `t` may stop: at the
+// end of its first round or of a later one, with its error under the
+// threshold. Texels do not look at their neighbours (unlike a render's
+// pixels), so whether one stops is a function of its own points alone.
+bool texel_done(const BakeTarget& target, const SampleTally& t) {
+    if (target.noise_threshold <= 0 || t.count < target.first_points ||
+        (t.count - target.first_points) % target.round_points != 0)
+        return false;
+    return error2(t) < target.noise_threshold * target.noise_threshold;
+}
+
 void normalise_rgb(float* rgba) {
     const Vec3 mean = normalize(Vec3{rgba[0], rgba[1], rgba[2]});
     rgba[0] = static_cast<float>(mean.x);
@@ -62,10 +74,12 @@ void project_texel(ThreadContext& thread, const BakeTarget& target, const TexelC
     const RenderContext& ctx = thread.ctx();
     const ObjectDesc& o = *target.desc;
     double sum[max_bake_maps][4] = {};
+    SampleTally shaded[max_bake_maps];  // the stop is decided on the shaded maps alone
     uint32_t found = 0;
     const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
     const auto samples = static_cast<uint32_t>(target.samples);
     for (uint32_t s = 0; s < samples; ++s) {
+        result.points = s + 1;
         double at[2];
         cell_position(ux, uy, s, samples, target.seed, at);
         const SurfacePoint point = locate_in_texel(coverage, {x + at[0], y + at[1]});
@@ -76,6 +90,7 @@ void project_texel(ThreadContext& thread, const BakeTarget& target, const TexelC
         ++found;
         map_texels_over(thread, target, point.triangle);
         uint32_t pass = 0;
+        uint64_t probes[max_bake_maps] = {};
         for (int m = 0; m < target.map_count; ++m) {
             Color c{0, 0, 0, 1};
             Vec3 n = source.shading_normal;
@@ -83,8 +98,10 @@ void project_texel(ThreadContext& thread, const BakeTarget& target, const TexelC
                 // Every shaded map of a point takes the same directions, as
                 // separate bakes with one seed would.
                 thread.begin_sample(ux, uy, s, samples, target.seed);
+                const uint64_t probes_before = thread.probes;
                 c = shade_at(thread, source, (*target.pass_materials)[source.object] + pass++);
                 n = {c.r, c.g, c.b};
+                probes[m] = thread.probes - probes_before;
             }
             if (target.maps[m] != BakeMap::ao) {
                 n = bent_normal_in_space(n, target.space, o, *target.frames, point.triangle, point.b1, point.b2);
@@ -94,6 +111,13 @@ void project_texel(ThreadContext& thread, const BakeTarget& target, const TexelC
             sum[m][1] += c.g;
             sum[m][2] += c.b;
             sum[m][3] += c.a;
+            if (target.maps[m] != BakeMap::normal) add_sample(shaded[m], c, probes[m]);
+        }
+        if (target.noise_threshold > 0 && pass > 0) {
+            bool done = true;
+            for (int m = 0; m < target.map_count; ++m)
+                done = done && (target.maps[m] == BakeMap::normal || texel_done(target, shaded[m]));
+            if (done) break;
         }
     }
     result.missed = found == 0;
@@ -135,19 +159,27 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
     const RenderContext& ctx = thread.ctx();
     const ObjectDesc& o = *target.desc;
     double sum[4] = {0, 0, 0, 0};
+    SampleTally tally;
     const auto ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
     const auto samples = static_cast<uint32_t>(target.samples);
-    for (uint32_t s = 0; s < samples; ++s) {
+    for (uint32_t s = 0; s < samples && !texel_done(target, tally); ++s) {
+        result.points = s + 1;
         // A texel is sampled as a render samples a pixel: the same in-cell
         // positions, and its points share the stratified direction sets.
         double at[2];
         cell_position(ux, uy, s, samples, target.seed, at);
         const SurfacePoint point = locate_in_texel(scratch, {x + at[0], y + at[1]});
         SurfaceHit hit;
-        if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) continue;
+        if (!ctx.geometry->surface_at(target.object, point.triangle, point.b1, point.b2, hit)) {
+            // A point off the surface counts as a black one, as in the mean.
+            if (target.noise_threshold > 0) add_sample(tally, {0, 0, 0, 0}, 0);
+            continue;
+        }
         thread.begin_sample(ux, uy, s, samples, target.seed);
         map_texels_over(thread, target, point.triangle);
+        const uint64_t probes_before = thread.probes;
         Color c = shade_at(thread, hit, SIZE_MAX);
+        const uint64_t probes = thread.probes - probes_before;
         if (target.bent) {
             const Vec3 n = bent_normal_in_space({c.r, c.g, c.b}, target.space, o, *target.frames,
                                                 point.triangle, point.b1, point.b2);
@@ -159,8 +191,9 @@ TexelResult bake_texel(ThreadContext& thread, const BakeTarget& target,
         sum[1] += c.g;
         sum[2] += c.b;
         sum[3] += c.a;
+        if (target.noise_threshold > 0) add_sample(tally, c, probes);
     }
-    for (int k = 0; k < 4; ++k) result.rgba[0][k] = static_cast<float>(sum[k] / target.samples);
+    for (int k = 0; k < 4; ++k) result.rgba[0][k] = static_cast<float>(sum[k] / result.points);
     if (target.bent) normalise_rgb(result.rgba[0]);
     return result;
 }

@@ -24,7 +24,11 @@ struct BakeTarget {
     const ObjectDesc* desc = nullptr;
     const std::vector<Vec3>* uvs = nullptr;  // the UV set baked, per vertex
     int width = 0, height = 0;
-    int samples = 1;  // points per texel
+    int samples = 1;  // points per texel, the most with a threshold
+    // > 0: a texel stops, after first_points and then after every further
+    // round_points, once its error estimate is under the threshold.
+    double noise_threshold = 0;
+    uint32_t first_points = 1, round_points = 1;
     uint32_t seed = 0;  // the sampler's, as a render's --seed
     // The shader's result is a world-space bent normal that the host turns
     // into `space`; otherwise it is stored as it comes.
@@ -52,6 +56,7 @@ struct TexelResult {
     bool covered = false;
     bool overlapped = false;
     bool missed = false;  // projected: covered, but no point found a source
+    uint32_t points = 0;  // points taken
     float rgba[max_bake_maps][4] = {};  // per map (the one map of a bake without sources)
 };
 
