@@ -305,6 +305,35 @@ TEST(BakeThreads, TheTextureDependsOnTheSeedNotTheThreadCount) {
     EXPECT_FALSE(one.image.rgba == reseeded.image.rgba);
 }
 
+// Adaptive points per texel on a 2 x 1 bake of the floor, probes reaching
+// 0.3: a lid low over half of texel 0 makes that texel go on past its first
+// round while the open texel 1 stops there; without it both stop at once.
+TEST(BakeAdaptive, OpenTexelsStopFirstAndNoThresholdIsTheFixedBake) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/floor.obj", quads_obj({floor_quad}));
+    json params = fraction_params(64);
+    params["near_distance"] = params["far_distance"] = 0.3;
+    json doc = base_scene({{"type", "vosh_occlusion"}, {"params", params}});
+    doc["objects"] = {{{"shape", "mesh"}, {"file", "floor.obj"}, {"material", "floor"}, {"name", "floor"}}};
+    BakeSettings settings;
+    settings.width = 2;
+    settings.height = 1;
+    settings.samples = 64;
+    settings.noise_threshold = 0.01;
+    settings.threads = 2;
+    EXPECT_EQ(bake_in_process(doc, dir, "floor", settings).stats.mean_samples, 4.0);
+    doc["objects"].push_back({{"shape", "quad"}, {"corner", {0, 0.1, -3}}, {"edge1", {3, 0, 0}},
+                              {"edge2", {0, 0, 2.4}}, {"material", "grey"}});
+    const Baked adaptive = bake_in_process(doc, dir, "floor", settings);
+    EXPECT_GT(adaptive.stats.mean_samples, 4.0);
+    EXPECT_LE(adaptive.stats.mean_samples, (4 + 64) / 2.0);
+    settings.noise_threshold = 0;
+    const Baked zero = bake_in_process(doc, dir, "floor", settings);
+    settings.noise_threshold = BakeSettings{}.noise_threshold;
+    EXPECT_TRUE(zero.image.rgba == bake_in_process(doc, dir, "floor", settings).image.rgba);
+    EXPECT_EQ(zero.stats.mean_samples, 64.0);
+}
+
 // Projected bakes: `low` of `doc` baked from the objects named `sources`
 // (and the cage named `cage`, if any).
 struct Projected {
