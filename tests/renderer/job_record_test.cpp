@@ -22,13 +22,17 @@ std::vector<unsigned char> record(std::initializer_list<int32_t> fields) {
 
 // A bake's record: object, UV set, width, height, samples, seed, space,
 // then `projection`: projected, map count, maps, cage, first pass material,
-// front and back (as four words of zero bits).
+// front and back (as four words of zero bits), then the threshold, the
+// least points and a spare word.
 std::vector<unsigned char> bake_record(std::initializer_list<int32_t> fields,
-                                       std::initializer_list<int32_t> projection = {0, 1, 0, 0, 0, -1, 0}) {
+                                       std::initializer_list<int32_t> projection = {0, 1, 0, 0, 0, -1, 0},
+                                       double threshold = 0, int32_t min_points = 1) {
     ByteWriter w;
     for (const int32_t f : fields) put(w, f);
     for (const int32_t f : projection) put(w, f);
     for (int k = 0; k < 4; ++k) put(w, int32_t{0});
+    put(w, threshold);
+    for (const int32_t f : {min_points, 0}) put(w, f);
     return w.bytes;
 }
 
@@ -81,6 +85,11 @@ TEST(JobRecord, WorkersTakeOnlyRecordsThatArriveWholeAndFitTheScene) {
         {"bake, no such object", read_bake_job, bake_record({99, 0, 64, 64, 1, 0, 0}), 0},
         {"bake, a UV set it lacks", read_bake_job, bake_record({c, 3, 64, 64, 1, 0, 0}), 0},
         {"bake, too wide", read_bake_job, bake_record({c, 0, max_bake_size + 1, 64, 1, 0, 0}), 0},
+        {"bake, adaptive", read_bake_job, bake_record({c, 0, 64, 40, 8, 0, 0}, {0, 1, 0, 0, 0, -1, 0}, 0.01, 4), 12},
+        {"bake, threshold not a number", read_bake_job,
+         bake_record({c, 0, 64, 40, 8, 0, 0}, {0, 1, 0, 0, 0, -1, 0}, NAN, 4), 0},
+        {"bake, more least points than points", read_bake_job,
+         bake_record({c, 0, 64, 40, 8, 0, 0}, {0, 1, 0, 0, 0, -1, 0}, 0.01, 9), 0},
         {"bake, no samples", read_bake_job, bake_record({c, 0, 64, 64, 0, 0, 0}), 0},
         {"bake, projected with no source", read_bake_job, bake_record({c, 0, 64, 64, 1, 0, 0}, {1, 1, 0, 0, 0, -1, 0}),
          0},
