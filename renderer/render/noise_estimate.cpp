@@ -23,6 +23,9 @@ double error2_at(const SampleTally& t, uint32_t count) {
         variance = 0;
         for (int k = 0; k < 4; ++k) variance = std::max(variance, t.m2[k] / (t.count - 1));
     }
+    // Samples that traced nothing (the background) are no all-or-nothing
+    // trials: only their spread speaks.
+    if (t.trials == 0 && t.count > 1) return variance / count;
     const double per_sample = std::max(1.0, static_cast<double>(t.trials) / t.count);
     const double trials = per_sample * count;
     return variance / count + 0.25 / (trials * trials);

@@ -10,7 +10,8 @@
 // prior of a binomial proportion). N counts the probe rays the samples
 // traced when there are more of them than samples, since each probe is such
 // a trial. The floor falls as 1/N, the sampling error as 1/sqrt(n), so it
-// only decides for points whose samples agree. Values are taken in the
+// only decides for points whose samples agree; points whose samples traced
+// no probe at all (the background) have none. Values are taken in the
 // image's units (white = 1).
 #pragma once
 
