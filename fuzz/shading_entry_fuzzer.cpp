@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_input.h"
 #include "support/scripted_host.h"
 
 namespace {
@@ -24,18 +25,7 @@ constexpr int32_t kMaxPairs = 24;
 // Tags the input chooses among, so lights and materials can exist.
 constexpr Tag kLightTag = 7, kLightItem = 8, kMaterialTag = 20, kShaderTag = 21, kSelfShader = 22;
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof value ? size : sizeof value;
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
+struct Input : FuzzInput {
     bool flag() { return take<uint8_t>() & 1; }
     Color color() { return Color{take<float>(), take<float>(), take<float>(), take<float>()}; }
     Vector vector() { return Vector{take<float>(), take<float>(), take<float>()}; }
@@ -128,7 +118,7 @@ void script_host(ScriptedHost& h, Input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input in{data, size};
+    Input in{{data, size}};
     ScriptedHost& h = reset_host();
     const LoadedModule& m = module();
     check(m.init && m.shade && m.exit, "module loaded");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_input.h"
 #include "occlusion/sample_math.h"
 #include "shader/occlusion_instance.h"
 #include "shading_math/color_adjust.h"
@@ -19,21 +20,6 @@ namespace {
 
 using vosh::Color;
 using vosh::Vector;
-
-// Reads values off the front of the input; zeros once it runs out.
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof value ? size : sizeof value;
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
 
 void check(bool condition, const char* what) {
     if (!condition) {
@@ -48,7 +34,7 @@ bool unit(float x) { return x >= 0.0f && x <= 1.0f; }
 bool no_nan(const Color& c) { return !std::isnan(c.r) && !std::isnan(c.g) && !std::isnan(c.b); }
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-void tone_shaping(Input& in) {
+void tone_shaping(FuzzInput& in) {
     const float value = in.take<float>();
     const float gamma = in.take<float>(), bias = in.take<float>(), gain = in.take<float>();
 
@@ -84,7 +70,7 @@ void tone_shaping(Input& in) {
     }
 }
 
-void colour_shaping(Input& in) {
+void colour_shaping(FuzzInput& in) {
     const Color colour{in.take<float>(), in.take<float>(), in.take<float>(), in.take<float>()};
     const float scale = in.take<float>(), threshold = in.take<float>(), power = in.take<float>();
     const float hue = in.take<float>(), saturation = in.take<float>(), value = in.take<float>();
@@ -118,7 +104,7 @@ void colour_shaping(Input& in) {
     }
 }
 
-void sampling(Input& in) {
+void sampling(FuzzInput& in) {
     const Vector axis{in.take<float>(), in.take<float>(), in.take<float>()};
     const float spread = in.take<float>();
     const double u = in.take<double>(), v = in.take<double>();
@@ -155,7 +141,7 @@ void sampling(Input& in) {
     }
 }
 
-void sample_count(Input& in) {
+void sample_count(FuzzInput& in) {
     vosh::OcclusionInstance instance{};
     instance.adaptive = in.take<uint8_t>() & 1;
     instance.samples = in.take<int32_t>();
@@ -181,7 +167,7 @@ void sample_count(Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    Input in{data + 1, size - 1};
+    FuzzInput in{data + 1, size - 1};
     switch (data[0] % 4) {
         case 0: tone_shaping(in); break;
         case 1: colour_shaping(in); break;

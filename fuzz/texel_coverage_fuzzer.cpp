@@ -15,6 +15,7 @@
 #include <limits>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "fuzz/renderer_fuzz_support.h"
 #include "renderer/bake/padding.h"
 #include "renderer/bake/texel_coverage.h"
@@ -25,21 +26,6 @@ using fuzz::check;
 
 namespace {
 
-// Reads values off the front of the input; zeros once it runs out.
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    template <class T>
-    T take() {
-        T value{};
-        const size_t n = size < sizeof value ? size : sizeof value;
-        std::memcpy(&value, data, n);
-        data += n;
-        size -= n;
-        return value;
-    }
-};
-
 // Values a fuzzer rarely reaches by flipping bits.
 const double special[] = {
     std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
@@ -48,7 +34,7 @@ const double special[] = {
     std::numeric_limits<double>::min(), std::numeric_limits<float>::denorm_min(), 1e-12, 1e6, 1e6 + 1,
     -1e6, 999999.9999, 1e300, -1e300, std::numeric_limits<double>::max(), 1e38, 12345.678};
 
-double take_coordinate(Input& in, double previous) {
+double take_coordinate(FuzzInput& in, double previous) {
     const uint8_t tag = in.take<uint8_t>();
     switch (tag % 5) {
         case 0: return in.take<float>();
@@ -182,7 +168,7 @@ void check_padding(int w, int h, const std::vector<uint8_t>& covered, int paddin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input in{data, size};
+    FuzzInput in{data, size};
     const int width = 1 + in.take<uint8_t>() % 24, height = 1 + in.take<uint8_t>() % 24;
     const int tile_size = 1 + in.take<uint8_t>() % 16;
     const uint8_t pad_byte = in.take<uint8_t>();
