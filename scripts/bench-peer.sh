@@ -71,11 +71,25 @@ vosh() {  # NAME SPLIT SEED [OPTION ...]: renders $out/vosh-NAME.exr, prints "VO
   [[ $line == *"on average"* ]] && echo "VOSH_MEAN_SPP $1 $(sed -E 's/.* at most, ([0-9.]+) on average.*/\1/' <<<"$line")"
   echo "VOSH $1 $(sed -E 's/.* ([0-9.]+) s \(([0-9.]+) s CPU\).*/\2 \1/' <<<"$line")"
 }
+# Cycles' occlusion node takes at most 128 directions per shading call (it
+# clamps larger counts without a word); a split beyond that is rendered with
+# the same rays per pixel as more camera samples of 128 directions.
+cycles_max_directions=128
 cycles() {  # NAME:SPLIT:SEED[:THRESHOLD:MIN] ...
   local configs=()
   for c in "$@"; do
     IFS=: read -r name split seed adaptive <<<"$c"
-    configs+=("cycles-$name:${split%x*}:${split#*x}:$seed${adaptive:+:$adaptive}")
+    local k=${split%x*} n=${split#*x}
+    if (( n > cycles_max_directions )); then
+      if (( n % cycles_max_directions )); then
+        echo "bench-peer: split $split: Cycles takes at most $cycles_max_directions directions per call," \
+          "and $n is not a multiple of it" >&2
+        exit 2
+      fi
+      k=$(( k * n / cycles_max_directions )) n=$cycles_max_directions
+      echo "CYCLES_SPLIT $name ${k}x$n"
+    fi
+    configs+=("cycles-$name:$k:$n:$seed${adaptive:+:$adaptive}")
   done
   blender -b "$out/peer.blend" -t 2 --python scripts/peer/render_cycles.py -- "$out" "${configs[@]}" |
     grep '^CYCLES' | sed -E 's/^CYCLES cycles-/CYCLES /'

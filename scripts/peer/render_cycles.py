@@ -32,6 +32,8 @@ def render(samples, ao_samples, seed, threshold=None, min_samples=0):
     bpy.context.view_layer.samples = samples
     scene.cycles.seed = seed
     ao.samples = ao_samples
+    if ao.samples != ao_samples:  # the node clamps silently
+        sys.exit(f"render_cycles.py: the occlusion node takes {ao.samples} directions, not {ao_samples}")
     scene.cycles.use_adaptive_sampling = threshold is not None
     if threshold is not None:
         scene.cycles.adaptive_threshold = threshold

@@ -1,6 +1,8 @@
 """Summary of scripts/bench-peer.sh: report.py TIMES ERRORS
 
-Per split (camera samples x directions): each renderer's RMSE against its own
+Per split (camera samples x directions; where Cycles cannot take the
+directions in one call, the split it rendered with the same rays per pixel
+is shown): each renderer's RMSE against its own
 converged reference, its pixel-loop CPU seconds (all threads), and the
 equal-noise time ratio vosh-render / Cycles = (MSE x CPU s) / (MSE x CPU s),
 also with wall seconds; each the median over the repetitions with
@@ -41,7 +43,9 @@ def report_adaptive(adaptive, times, mean_spp):
     for (who, t, split, rep), m in adaptive.items():
         name = f"adaptive{t}-{split}-r{rep}"
         if (who, name) in times:
-            runs[(who, t, split)].append((rep, m, times[(who, name)][0], mean_spp.get(name)))
+            # Only vosh-render reports the camera samples it took.
+            spp = mean_spp.get(name) if who == "VOSH" else None
+            runs[(who, t, split)].append((rep, m, times[(who, name)][0], spp))
     print("Both adaptive (most camera samples x directions; each threshold in its renderer's own scale):")
     print()
     print("| renderer | split | threshold | RMSE | CPU s | mean camera samples | vosh-render / Cycles CPU at equal RMSE |")
@@ -68,7 +72,7 @@ def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    times, mse, mean_spp, adaptive = {}, {}, {}, {}
+    times, mse, mean_spp, adaptive, cycles_split = {}, {}, {}, {}, {}
     overhead, loads = [], []
     for line in open(sys.argv[1]):
         parts = line.split()
@@ -78,6 +82,8 @@ def main():
             loads.append(line.strip()[5:])
         elif parts[0] == "VOSH_MEAN_SPP":
             mean_spp[parts[1]] = float(parts[2])
+        elif parts[0] == "CYCLES_SPLIT":
+            cycles_split[re.sub(r"-r\d+$", "", parts[1])] = parts[2]
         elif parts[0] == "CYCLES_OVERHEAD":
             overhead.append(float(parts[1]))
         elif parts[0] in ("VOSH", "CYCLES"):
@@ -124,7 +130,10 @@ def main():
         col = list(zip(*rows))
         rmse = lambda v: f"{math.sqrt(max(v, 0)):.4f}"
         secs = lambda v: f"{v:.2f}"
-        print(f"| {k * n} | {k} x {n} | {spread(col[0], rmse)} | {spread(col[1], rmse)} | "
+        shown = f"{k} x {n}"
+        if split in cycles_split:
+            shown += f" (Cycles {cycles_split[split].replace('x', ' x ')})"
+        print(f"| {k * n} | {shown} | {spread(col[0], rmse)} | {spread(col[1], rmse)} | "
               f"{spread(col[2], secs)} | {spread(col[3], secs)} | {spread(col[4], lambda v: f'{v:.2f}')} | "
               f"{spread(col[5], lambda v: f'{v:.2f}')} |")
     print()
