@@ -17,6 +17,7 @@
 #include "renderer/bake_options.h"
 #include "renderer/cli_support.h"
 #include "renderer/output/summary.h"
+#include "renderer/render/render.h"
 #include "renderer/scene/model_scene.h"
 #include "renderer/scene/scene_loader.h"
 #include "renderer/work/shader_files.h"
@@ -53,7 +54,7 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     std::string input, object_name, output, size_text, background_text, space = "tangent",
                 normal_y = "up";
     std::vector<std::string> assignments, sources;
-    std::string cage_name, front_text, back_text, maps_text, miss_mask, threshold_text;
+    std::string cage_name, front_text, back_text, maps_text, miss_mask, threshold_text, sample_map_path;
     int padding = 16, spp = 4, uv_set = 0, depth = 8, min_spp = 0;
     int64_t seed = 0;
     int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -69,6 +70,8 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
                    "T: adaptive sampling, a texel stops once its estimated error is under T (0: off)");
     app.add_option("--min-spp", min_spp,
                    "points every texel takes before it may stop (default: a sixteenth of --spp, at least 4)");
+    app.add_option("--sample-map", sample_map_path,
+                   "FILE.png|.exr: also write the points each texel took (PNG: --spp is white)");
     app.add_option("--uv-set", uv_set, "UV set of the layout")->capture_default_str();
     app.add_option("--space", space, "bent normals: tangent, object or world")->capture_default_str();
     app.add_option("--normal-y", normal_y, "bent normals: green channel up or down")->capture_default_str();
@@ -166,6 +169,9 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     if (!maps_text.empty() && !parse_maps(maps_text, maps, error)) return complain(exit_bad_input, error);
     if (!miss_mask.empty() && lower_extension(miss_mask) != ".png" && lower_extension(miss_mask) != ".exr")
         return complain(exit_bad_input, "--miss-mask " + miss_mask + ": the name must end in .png or .exr");
+    if (app.count("--sample-map") && lower_extension(sample_map_path) != ".png" &&
+        lower_extension(sample_map_path) != ".exr")
+        return complain(exit_bad_input, "--sample-map " + sample_map_path + ": the name must end in .png or .exr");
 
     ShaderFiles shader;
     if (!find_shader(shader, module_hint, error)) return complain(exit_failed, error);
@@ -250,6 +256,12 @@ int run_bake_cli(int argc, char** argv, const Ranks* ranks) {
     if (!miss_mask.empty()) {
         mask = miss_mask_image(baked_maps.missed, stats.width, stats.height);
         files.push_back({&mask, miss_mask, encoding});
+    }
+    Image taken;
+    if (!sample_map_path.empty()) {
+        taken = sample_map(baked_maps.points, stats.width, stats.height, stats.samples,
+                           lower_extension(sample_map_path) == ".exr");
+        files.push_back({&taken, sample_map_path, PngEncoding{false, 8}});
     }
     if (!write_images_atomic(files, error, &stop_signalled))
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);

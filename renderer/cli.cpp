@@ -173,8 +173,9 @@ int run_cli(int argc, char** argv, const Ranks* ranks) {
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
 
     if (!sample_map_path.empty() &&
-        !write_image_atomic(sample_map(stats, image_format_of(sample_map_path) == ImageFormat::exr), sample_map_path,
-                            error, &stop_signalled, PngEncoding{false, 8}))
+        !write_image_atomic(sample_map(stats.samples_taken, stats.width, stats.height, stats.samples_per_pixel,
+                                       image_format_of(sample_map_path) == ImageFormat::exr),
+                            sample_map_path, error, &stop_signalled, PngEncoding{false, 8}))
         return stop_signalled.load() ? stopped() : complain(exit_failed, error);
 
     warn_bad_samples(stats);

@@ -24,10 +24,11 @@ constexpr int tile_size = 16;
 enum : uint8_t { texel_uncovered = 0, texel_covered = 1, texel_missed = 2 };
 
 // A bake's maps over some texels (a tile, or the texture), and each
-// texel's state.
+// texel's state and points taken.
 struct TexelImages {
     std::vector<Image> maps;
     std::vector<uint8_t> state;
+    std::vector<uint32_t> points;
 };
 
 void size_images(TexelImages& images, int maps, int width, int height) {
@@ -38,11 +39,11 @@ void size_images(TexelImages& images, int maps, int width, int height) {
         m.rgba.assign(static_cast<size_t>(width) * height * 4, 0.0f);
     }
     images.state.assign(static_cast<size_t>(width) * height, texel_uncovered);
+    images.points.assign(static_cast<size_t>(width) * height, 0);
 }
 
 struct TileCounts {
     std::atomic<uint64_t> covered{0}, overlapped{0};
-    std::atomic<uint64_t> points{0};  // taken by the covered texels
 };
 
 // The texels of one tile into `images`, which start at texel (x0, y0) of
@@ -53,7 +54,7 @@ bool bake_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, co
     const auto& placed = layout.tiles[static_cast<size_t>(tile.y0 / tile_size) * layout.tiles_x +
                                       tile.x0 / tile_size];
     const int width = images.maps[0].width;
-    uint64_t covered_here = 0, overlapped_here = 0, points_here = 0;
+    uint64_t covered_here = 0, overlapped_here = 0;
     for (int y = tile.y0; y < tile.y1; ++y)
         for (int x = tile.x0; x < tile.x1; ++x) {
             // One texel is the longest a stop waits for.
@@ -61,15 +62,14 @@ bool bake_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, co
             const TexelResult r = bake_texel(thread, target, placed, x, y, scratch);
             const size_t i = static_cast<size_t>(y - y0) * width + (x - x0);
             images.state[i] = !r.covered ? texel_uncovered : r.missed ? texel_missed : texel_covered;
+            images.points[i] = r.points;
             covered_here += r.covered;
             overlapped_here += r.overlapped;
-            points_here += r.points;
             for (size_t m = 0; m < images.maps.size(); ++m)
                 std::copy(r.rgba[m], r.rgba[m] + 4, &images.maps[m].rgba[i * 4]);
         }
     counts.covered += covered_here;
     counts.overlapped += overlapped_here;
-    counts.points += points_here;
     return true;
 }
 
@@ -169,7 +169,7 @@ bool plan_bake(const Scene& scene, const ShaderDeclaration& decl, const BakeJob&
 }
 
 // A tile's texels as bytes: how many lie under overlapping UVs, each map's
-// colours, each texel's state.
+// colours, each texel's state, then its points.
 bool shade_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, const BakePlan& plan,
                 std::vector<unsigned char>& result) {
     TexelImages texels;
@@ -178,12 +178,13 @@ bool shade_tile(ThreadContext& thread, const Tile& tile, const StopFlag& stop, c
     if (!bake_tile(thread, tile, stop, plan.target, plan.layout, tile.x0, tile.y0, texels, counts)) return false;
     ByteWriter w;
     put(w, counts.overlapped.load());
-    put(w, counts.points.load());
     for (const Image& m : texels.maps) {
         const auto* rgba = reinterpret_cast<const unsigned char*>(m.rgba.data());
         w.bytes.insert(w.bytes.end(), rgba, rgba + m.rgba.size() * sizeof(float));
     }
     w.bytes.insert(w.bytes.end(), texels.state.begin(), texels.state.end());
+    const auto* points = reinterpret_cast<const unsigned char*>(texels.points.data());
+    w.bytes.insert(w.bytes.end(), points, points + texels.points.size() * sizeof(uint32_t));
     result = std::move(w.bytes);
     return true;
 }
@@ -193,12 +194,12 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, Texe
     const size_t row = static_cast<size_t>(tile.x1 - tile.x0);
     const size_t n = row * static_cast<size_t>(tile.y1 - tile.y0);
     const size_t maps = images.maps.size(), width = static_cast<size_t>(images.maps[0].width);
-    if (result.size() != 2 * sizeof(uint64_t) + n * (maps * 4 * sizeof(float) + 1)) return false;
+    if (result.size() != sizeof(uint64_t) + n * (maps * 4 * sizeof(float) + 1 + sizeof(uint32_t))) return false;
     ByteReader r = reader_of(result);
-    uint64_t overlapped = 0, points = 0;
+    uint64_t overlapped = 0;
     get(r, overlapped);
-    get(r, points);
     const unsigned char* state = r.at + maps * n * 4 * sizeof(float);
+    const unsigned char* points = state + n;
     uint64_t covered_here = 0;
     for (int y = tile.y0; y < tile.y1; ++y) {
         const size_t from = static_cast<size_t>(y - tile.y0) * row;
@@ -211,10 +212,10 @@ bool place_tile(const Tile& tile, const std::vector<unsigned char>& result, Texe
             images.state[to + x] = s == texel_missed ? texel_missed : s ? texel_covered : texel_uncovered;
             covered_here += s != texel_uncovered;
         }
+        std::memcpy(&images.points[to], points + from * sizeof(uint32_t), row * sizeof(uint32_t));
     }
     counts.covered += covered_here;
     counts.overlapped += overlapped;
-    counts.points += points;
     return true;
 }
 
@@ -251,6 +252,7 @@ void finish_maps(const BakePlan& plan, const BakeSettings& settings, TexelImages
     }
     out.maps = std::move(images.maps);
     out.missed = std::move(missed);
+    out.points = std::move(images.points);
 }
 
 BakeJob job_of(const BakeSettings& settings) {
@@ -323,7 +325,9 @@ bool bake_maps(const Scene& scene, const ShaderDeclaration& decl, const BakeSett
     stats.min_samples = job.noise_threshold > 0 ? static_cast<int>(first_round(sampling_of(job))) : job.samples;
     stats.bent = plan->target.bent;
     stats.covered_texels = counts.covered.load();
-    stats.mean_samples = stats.covered_texels ? static_cast<double>(counts.points.load()) / stats.covered_texels : 0;
+    uint64_t points = 0;
+    for (const uint32_t p : images.points) points += p;
+    stats.mean_samples = stats.covered_texels ? static_cast<double>(points) / stats.covered_texels : 0;
     stats.overlapped_texels = counts.overlapped.load();
     stats.wrapped_triangles = plan->layout.wrapped_triangles;
     stats.unusable_triangles = plan->layout.unusable_triangles;

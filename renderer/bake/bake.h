@@ -63,6 +63,7 @@ struct BakeStats : JobStats {
 struct BakedMaps {
     std::vector<Image> maps;
     std::vector<uint8_t> missed;
+    std::vector<uint32_t> points;  // per texel, taken (0: not covered)
 };
 
 // The object named `name`; false with a one-line message when no object

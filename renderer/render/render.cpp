@@ -236,14 +236,14 @@ bool render_scene(const Scene& scene, const ShaderDeclaration& decl, const Rende
     return finished;
 }
 
-Image sample_map(const RenderStats& stats, bool counts) {
+Image sample_map(const std::vector<uint32_t>& taken, int width, int height, int most, bool counts) {
     Image map;
-    map.width = stats.width;
-    map.height = stats.height;
-    map.rgba.assign(stats.samples_taken.size() * 4, 1.0f);
-    const double scale = counts || stats.samples_per_pixel < 1 ? 1.0 : 1.0 / stats.samples_per_pixel;
-    for (size_t i = 0; i < stats.samples_taken.size(); ++i)
-        for (int k = 0; k < 3; ++k) map.rgba[i * 4 + k] = static_cast<float>(stats.samples_taken[i] * scale);
+    map.width = width;
+    map.height = height;
+    map.rgba.assign(taken.size() * 4, 1.0f);
+    const double scale = counts || most < 1 ? 1.0 : 1.0 / most;
+    for (size_t i = 0; i < taken.size(); ++i)
+        for (int k = 0; k < 3; ++k) map.rgba[i * 4 + k] = static_cast<float>(taken[i] * scale);
     return map;
 }
 

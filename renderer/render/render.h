@@ -49,9 +49,9 @@ struct RenderStats : JobStats {
 // 4, since a variance from fewer samples is itself mostly noise.
 int default_min_samples(int samples_per_pixel);
 
-// The sample map: camera samples per pixel as grey, the most (samples_per_pixel)
-// white, for a PNG; the counts themselves for an EXR.
-Image sample_map(const RenderStats& stats, bool counts);
+// A sample map: the samples each pixel or texel took (`taken`, row by row)
+// as grey with `most` white, for a PNG; the counts themselves for an EXR.
+Image sample_map(const std::vector<uint32_t>& taken, int width, int height, int most, bool counts);
 
 // Renders `scene`; the image covers the region when one is set. False with
 // a one-line message when the module cannot be loaded or refuses the scene,

@@ -153,6 +153,29 @@ TEST(BakeCommand, OutputNamedAfterTheObject) {
     EXPECT_FALSE(file_exists(dir + "/set_ao.png"));
 }
 
+// The sample map holds each texel's own count: an open plane stops every
+// covered texel at the minimum, and texels off the layout took none.
+TEST(BakeCommand, SampleMapCountsEachTexel) {
+    const std::string dir = scratch_dir();
+    write_text(dir + "/rock.obj", plane_obj(0, 0.75));
+    ASSERT_EQ(run_in(dir, {"bake", "rock.obj", "--size", "32", "--padding", "0", "--spp", "16", "--min-spp", "4",
+                           "--noise-threshold", "0.1", "--set", "samples=4", "--sample-map", "map.png", "--quiet"}),
+              0);
+    Png ao, map;
+    ASSERT_TRUE(read_png_values(dir + "/rock_ao.png", ao));
+    ASSERT_TRUE(read_png_values(dir + "/map.png", map));
+    ASSERT_EQ(map.width, 32);
+    int covered = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const bool on_layout = ao.rows[y][4 * x + 3] > 0;
+            covered += on_layout;
+            EXPECT_EQ(map.rows[y][4 * x], on_layout ? 64u : 0u) << x << "," << y;  // 4 of 16 points
+        }
+    EXPECT_GT(covered, 24 * 22);
+    EXPECT_LT(covered, 32 * 32);
+}
+
 struct BadBake {
     const char* name;
     std::vector<std::string> args;  // after "bake"; DIR stands for the scratch directory
@@ -203,6 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadBake{"NegativePadding", {"DIR/plane.obj", "--padding", "-1"}, "--padding -1: must lie in [0, 16384]"},
         BadBake{"ThresholdNaN", {"DIR/plane.obj", "--noise-threshold", "nan"}, "--noise-threshold nan: must be a number in"},
         BadBake{"MinSppZero", {"DIR/plane.obj", "--min-spp", "0"}, "--min-spp 0: must lie in [1, 65536]"},
+        BadBake{"SampleMapFormat", {"DIR/plane.obj", "--sample-map", "DIR/map.jpg"},
+                "map.jpg: the name must end in .png or .exr"},
         BadBake{"MinSppOverSpp", {"DIR/plane.obj", "--spp", "8", "--min-spp", "9"},
                 "--min-spp 9: must lie in [1, 8] (the bake's points per texel)"},
         BadBake{"UnknownSpace", {"DIR/plane.obj", "--space", "screen"}, "--space screen"},
