@@ -154,13 +154,19 @@ int32_t mi_sample(double* sample, int32_t* counter, RenderState* state, uint32_t
     if (!sample || !counter || !state || !count || dimension == 0) return 0;
     if (*counter < 0 || static_cast<uint32_t>(*counter) >= *count) return 0;
     ThreadContext& thread = *host_state(state).thread;
-    const ThreadContext::Sequence& seq = thread.sequence(counter, *count);
+    ThreadContext::Sequence& seq = thread.sequence(counter, *count);
     const uint32_t index = seq.first + static_cast<uint32_t>(*counter);
+    if (index - seq.ahead_first >= seq.ahead_count) {
+        const uint32_t left = *count - static_cast<uint32_t>(*counter);
+        seq.ahead_count = hooked_sample_points(index, left < 4 ? left : 4, seq.seed, seq.ahead);
+        seq.ahead_first = index;
+    }
+    sample[0] = seq.ahead[index - seq.ahead_first][0];
+    if (dimension > 1) sample[1] = seq.ahead[index - seq.ahead_first][1];
     // Pairs of dimensions beyond the first come from sequences of their own.
-    for (uint32_t d = 0; d < dimension; d += 2) {
+    for (uint32_t d = 2; d < dimension; d += 2) {
         double pair[2];
-        const uint32_t pair_seed = d == 0 ? seq.seed : sampler_seed(seq.seed, d, 0, 0x9e3779b9u);
-        hooked_sample_point(index, pair_seed, pair);
+        hooked_sample_point(index, sampler_seed(seq.seed, d, 0, 0x9e3779b9u), pair);
         sample[d] = pair[0];
         if (d + 1 < dimension) sample[d + 1] = pair[1];
     }

@@ -25,6 +25,20 @@ extern RenderHooks render_hooks;
 #endif
 
 // The sampler's point `index` of the sequence `seed`, as mi_sample hands it out.
+// Points index .. index + n - 1 of sequence `seed`. Made together, their
+// independent multiply chains overlap, where one at a time each waits for
+// the probe traced before it; a hook gets them one per call as needed.
+inline uint32_t hooked_sample_points(uint32_t index, uint32_t n, uint32_t seed, double out[][2]) {
+#if defined(VOSH_RENDER_HOOKS)
+    if (render_hooks.sample_point) {
+        render_hooks.sample_point(index, seed, out[0]);
+        return 1;
+    }
+#endif
+    for (uint32_t k = 0; k < n; ++k) sobol_owen_2d(index + k, seed, out[k]);
+    return n;
+}
+
 inline void hooked_sample_point(uint32_t index, uint32_t seed, double out[2]) {
 #if defined(VOSH_RENDER_HOOKS)
     if (render_hooks.sample_point) {

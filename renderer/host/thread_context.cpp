@@ -41,7 +41,7 @@ ThreadContext::Sequence ThreadContext::next_sequence(uint32_t count) {
     return s;
 }
 
-const ThreadContext::Sequence& ThreadContext::sequence(const int32_t* counter, uint32_t count) {
+ThreadContext::Sequence& ThreadContext::sequence(const int32_t* counter, uint32_t count) {
     for (auto& [where, seq] : sequences_) {
         if (where != counter) continue;
         if (*counter == 0) seq = next_sequence(count);

@@ -39,10 +39,14 @@ public:
     struct Sequence {
         uint32_t seed = 0;
         uint32_t first = 0;  // the cell's block, then s n for sample s of n points
+        // Points of the first two dimensions made ahead: those of indices
+        // ahead_first .. ahead_first + ahead_count - 1.
+        uint32_t ahead_first = 0, ahead_count = 0;
+        double ahead[4][2];
     };
     // The sequence whose counter lives at `counter`, for `count` points per
     // sample; a counter at 0 starts the next shading call's sequence.
-    const Sequence& sequence(const int32_t* counter, uint32_t count);
+    Sequence& sequence(const int32_t* counter, uint32_t count);
     // A fresh sequence for the host's own sampling (final gather).
     Sequence next_sequence(uint32_t count);
 
