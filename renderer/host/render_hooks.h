@@ -24,10 +24,10 @@ struct RenderHooks {
 extern RenderHooks render_hooks;
 #endif
 
-// The sampler's point `index` of the sequence `seed`, as mi_sample hands it out.
 // Points index .. index + n - 1 of sequence `seed`. Made together, their
 // independent multiply chains overlap, where one at a time each waits for
 // the probe traced before it; a hook gets them one per call as needed.
+// Returns how many were made.
 inline uint32_t hooked_sample_points(uint32_t index, uint32_t n, uint32_t seed, double out[][2]) {
 #if defined(VOSH_RENDER_HOOKS)
     if (render_hooks.sample_point) {
@@ -39,6 +39,7 @@ inline uint32_t hooked_sample_points(uint32_t index, uint32_t n, uint32_t seed, 
     return n;
 }
 
+// The sampler's point `index` of the sequence `seed`, as mi_sample hands it out.
 inline void hooked_sample_point(uint32_t index, uint32_t seed, double out[2]) {
 #if defined(VOSH_RENDER_HOOKS)
     if (render_hooks.sample_point) {
