@@ -1,5 +1,6 @@
 #include "renderer/trace/sampler.h"
 
+#include "host/host_interface.h"
 #include "renderer/host/thread_context.h"
 
 #include <gtest/gtest.h>
@@ -157,13 +158,8 @@ std::vector<std::pair<double, double>> call_points(ThreadContext& t, uint32_t x,
                                                    uint32_t k, uint32_t n, uint32_t seed) {
     t.begin_sample(x, y, s, k, seed);
     int32_t counter = 0;
-    const ThreadContext::Sequence& seq = t.sequence(&counter, n);
     std::vector<std::pair<double, double>> pts;
-    for (uint32_t i = 0; i < n; ++i) {
-        double uv[2];
-        sobol_owen_2d(seq.first + i, seq.seed, uv);
-        pts.emplace_back(uv[0], uv[1]);
-    }
+    for (double uv[2]; mi_sample(uv, &counter, &t.state_at(0).rs, 2, &n);) pts.emplace_back(uv[0], uv[1]);
     return pts;
 }
 
