@@ -104,7 +104,7 @@ for rep in $(seq 1 "$reps"); do
   echo "LOAD repetition $rep: $(uptime)" >>"$log"
   configs=()
   for s in $splits; do configs+=("$s-r$rep:$s:$rep"); done
-  for t in $cycles_thresholds; do configs+=("adaptive$t-$adaptive_split-r$rep:$adaptive_split:$rep:$t:$adaptive_min"); done
+  [[ -n $vosh_thresholds ]] && for t in $cycles_thresholds; do configs+=("adaptive$t-$adaptive_split-r$rep:$adaptive_split:$rep:$t:$adaptive_min"); done
   vosh_runs() {
     for s in $splits; do vosh "$s-r$rep" "$s" "$rep" >>"$log"; done
     for t in $vosh_thresholds; do
