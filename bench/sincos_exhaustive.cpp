@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "renderer/math/mix32.h"
 #include "shading_math/scaled_sincos.h"
 
 namespace {
@@ -41,15 +42,6 @@ float from_bits(uint32_t b) {
 double ulps_apart(long double a, double b) {
     const double ulp = std::nextafter(std::fabs(b), INFINITY) - std::fabs(b);
     return static_cast<double>(std::fabs(a - static_cast<long double>(b)) / ulp);
-}
-
-uint32_t mix(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352du;
-    x ^= x >> 15;
-    x *= 0x846ca68bu;
-    x ^= x >> 16;
-    return x;
 }
 
 struct Tally {
@@ -73,7 +65,7 @@ void check_range(uint32_t first, uint32_t last, Tally& t) {
             t.truth = std::fmax(t.truth, std::fmax(ulps_apart(ct, c), ulps_apart(st, s)));
             t.lib_truth = std::fmax(t.lib_truth, std::fmax(ulps_apart(ct, cl), ulps_apart(st, sl)));
         }
-        const uint32_t h = mix(b);
+        const uint32_t h = vosh::render::mix32(b);
         const float rs[3] = {1.0f, static_cast<float>(h >> 8) * (1.0f / 16777216.0f),
                              std::sqrt(1.0f - from_bits(0x3f800000u - (h & 0xffffffu)) *
                                                   from_bits(0x3f800000u - (h & 0xffffffu)))};

@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
+#include "renderer/math/mix32.h"
+
 namespace vosh::render {
 
 namespace {
-
-// 32-bit integer finaliser: a bijection with good avalanche.
-uint32_t mix32(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352du;
-    x ^= x >> 15;
-    x *= 0x846ca68bu;
-    x ^= x >> 16;
-    return x;
-}
 
 uint32_t hash_combine(uint32_t seed, uint32_t value) {
     return mix32(seed ^ mix32(value + 0x9e3779b9u));
